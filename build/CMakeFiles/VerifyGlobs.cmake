@@ -111,6 +111,7 @@ set(OLD_GLOB
   "/work/main/platform/sync/event.cpp"
   "/work/main/platform/sync/kernel_object.cpp"
   "/work/main/platform/sync/last_error.cpp"
+  "/work/main/platform/sync/library.cpp"
   "/work/main/platform/sync/message_queue.cpp"
   "/work/main/platform/sync/thread.cpp"
   )
@@ -127,6 +128,7 @@ set(OLD_GLOB
   "/work/main/platform/sync/event.h"
   "/work/main/platform/sync/kernel_object.h"
   "/work/main/platform/sync/last_error.h"
+  "/work/main/platform/sync/library.h"
   "/work/main/platform/sync/message_queue.h"
   "/work/main/platform/sync/message_queue_internal.h"
   "/work/main/platform/sync/thread.h"
@@ -192,6 +194,7 @@ endif()
 # found at cmake/QvLayers.cmake:7 (file)
 file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/sim/*.h")
 set(OLD_GLOB
+  "/work/main/sim/device.h"
   )
 if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   message("-- GLOB mismatch!")
@@ -271,6 +274,24 @@ if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
 endif()
 
 # sources at cmake/QvLayers.cmake:32 (file)
+file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/tests/devices/*.cpp")
+set(OLD_GLOB
+  )
+if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
+  message("-- GLOB mismatch!")
+  file(TOUCH_NOCREATE "/work/main/build/CMakeFiles/cmake.verify_globs")
+endif()
+
+# sources at cmake/QvLayers.cmake:32 (file)
+file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/tests/devices/*.h")
+set(OLD_GLOB
+  )
+if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
+  message("-- GLOB mismatch!")
+  file(TOUCH_NOCREATE "/work/main/build/CMakeFiles/cmake.verify_globs")
+endif()
+
+# sources at cmake/QvLayers.cmake:32 (file)
 file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/tests/engine/*.cpp")
 set(OLD_GLOB
   )
@@ -281,6 +302,24 @@ endif()
 
 # sources at cmake/QvLayers.cmake:32 (file)
 file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/tests/engine/*.h")
+set(OLD_GLOB
+  )
+if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
+  message("-- GLOB mismatch!")
+  file(TOUCH_NOCREATE "/work/main/build/CMakeFiles/cmake.verify_globs")
+endif()
+
+# sources at cmake/QvLayers.cmake:32 (file)
+file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/tests/sim/*.cpp")
+set(OLD_GLOB
+  )
+if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
+  message("-- GLOB mismatch!")
+  file(TOUCH_NOCREATE "/work/main/build/CMakeFiles/cmake.verify_globs")
+endif()
+
+# sources at cmake/QvLayers.cmake:32 (file)
+file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/tests/sim/*.h")
 set(OLD_GLOB
   )
 if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
@@ -319,6 +358,42 @@ endif()
 
 # sources at cmake/QvLayers.cmake:32 (file)
 file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/tests/sync/*.h")
+set(OLD_GLOB
+  )
+if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
+  message("-- GLOB mismatch!")
+  file(TOUCH_NOCREATE "/work/main/build/CMakeFiles/cmake.verify_globs")
+endif()
+
+# sources at cmake/QvLayers.cmake:32 (file)
+file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/tests/telephony/*.cpp")
+set(OLD_GLOB
+  )
+if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
+  message("-- GLOB mismatch!")
+  file(TOUCH_NOCREATE "/work/main/build/CMakeFiles/cmake.verify_globs")
+endif()
+
+# sources at cmake/QvLayers.cmake:32 (file)
+file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/tests/telephony/*.h")
+set(OLD_GLOB
+  )
+if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
+  message("-- GLOB mismatch!")
+  file(TOUCH_NOCREATE "/work/main/build/CMakeFiles/cmake.verify_globs")
+endif()
+
+# sources at cmake/QvLayers.cmake:32 (file)
+file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/tests/tools/*.cpp")
+set(OLD_GLOB
+  )
+if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
+  message("-- GLOB mismatch!")
+  file(TOUCH_NOCREATE "/work/main/build/CMakeFiles/cmake.verify_globs")
+endif()
+
+# sources at cmake/QvLayers.cmake:32 (file)
+file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/tests/tools/*.h")
 set(OLD_GLOB
   )
 if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")

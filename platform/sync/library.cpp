@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstring>
 
@@ -78,7 +79,7 @@ DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) {
   char path[4096];
   const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
   if (n <= 0) {
-    SetLastErrorFromErrno(errno);
+    qv::sync::SetLastErrorFromErrno(errno);
     return 0;
   }
   const auto length = static_cast<DWORD>(n);

@@ -88,6 +88,7 @@ endif()
 # found at cmake/QvLayers.cmake:7 (file)
 file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/platform/store/*.cpp")
 set(OLD_GLOB
+  "/work/main/platform/store/profile_store.cpp"
   )
 if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   message("-- GLOB mismatch!")
@@ -97,6 +98,7 @@ endif()
 # found at cmake/QvLayers.cmake:7 (file)
 file(GLOB_RECURSE NEW_GLOB LIST_DIRECTORIES false "/work/main/platform/store/*.h")
 set(OLD_GLOB
+  "/work/main/platform/store/profile_store.h"
   )
 if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   message("-- GLOB mismatch!")

@@ -61,6 +61,19 @@ void RemoveCurrentThreadQueue() {
   queueOwner.owns = false;
 }
 
+std::vector<MSG> TakeMessagesAndRemoveCurrentThreadQueue() {
+  std::lock_guard guard(WaitLock());
+  std::vector<MSG> left;
+  auto& queues = Queues();
+  auto it = queues.find(GetCurrentThreadId());
+  if (it != queues.end()) {
+    left.assign(it->second->messages.begin(), it->second->messages.end());
+    queues.erase(it);
+  }
+  queueOwner.owns = false;
+  return left;
+}
+
 void SetQueueWaiterLocked(Waiter* waiter) {
   if (MessageQueue* q = CurrentQueueLocked()) q->waiter = waiter;
 }

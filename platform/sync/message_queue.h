@@ -6,6 +6,8 @@
 // to it then fail with ERROR_INVALID_THREAD_ID.
 #pragma once
 
+#include <vector>
+
 #include "platform/types.h"
 
 DWORD GetCurrentThreadId();
@@ -26,4 +28,7 @@ namespace qv::sync {
 void EnsureCurrentThreadQueue();
 // Removes the calling thread's queue: later posts to its id fail. Messages left in it are dropped.
 void RemoveCurrentThreadQueue();
+// Removes the calling thread's queue and hands back the messages left in it, in posting order, so
+// that a thread that owns what its messages carry can release it. Later posts to its id fail.
+std::vector<MSG> TakeMessagesAndRemoveCurrentThreadQueue();
 }  // namespace qv::sync

@@ -1,0 +1,40 @@
+// Shared between the engine's source files; not for callers.
+#pragma once
+
+#include <string>
+
+#include "engine/comm.h"
+
+namespace qv::engine {
+
+inline constexpr const char* kInvalidHandleAlert =
+    "ERROR_INVALID_HANDLE, Likely that the Service Provider has closed the port.";
+inline constexpr const char* kSentRecordFile = "data_sent.log";
+inline constexpr const char* kReceivedRecordFile = "data_recv.log";
+
+// What StartComm hands to a new thread. The thread waits for `started` before it looks at the
+// connection: by then StartComm has stored the thread's handle and id, so a thread that ends at
+// once clears them for real. The thread closes `started` and deletes the record.
+struct ThreadStart {
+  HANDLE started = nullptr;
+  CommDataCallback onCommData;  // the read thread's own copy of the receive callback
+};
+
+// Appends bytes to a record file in the current directory (opened and closed per chunk, so the
+// two threads never share a file object). A file that cannot be opened is skipped.
+void AppendToRecordFile(const char* name, const void* bytes, DWORD count);
+
+// The console's operations, when a console is registered.
+void ConsoleLogText(const char* text);
+void ConsoleRequestClose();
+
+// Cancels the calling thread's requests on the port and waits until their records are released
+// by the driver (their events set). False when a request still holds its record: the caller must
+// then keep the record and its buffer rather than release them under the driver.
+bool CancelOwnRequests(HANDLE port, const HANDLE* requestEvents, DWORD count);
+
+// The diagnostic lines of StartComm, built from the raw query buffers.
+std::string CommConfigLine(const BYTE* config, DWORD bufferSize);
+std::string CommPropLine(const BYTE* properties, DWORD bufferSize);
+
+}  // namespace qv::engine

@@ -1,5 +1,0 @@
-if(EXISTS "/work/main/build/tests/test_sync[1]_tests.cmake")
-  include("/work/main/build/tests/test_sync[1]_tests.cmake")
-else()
-  add_test(test_sync_NOT_BUILT test_sync_NOT_BUILT)
-endif()

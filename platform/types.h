@@ -123,6 +123,18 @@ struct SYSTEMTIME {
   WORD wMilliseconds;
 };
 
+struct POINT {
+  LONG x;
+  LONG y;
+};
+
+struct RECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+};
+
 // Asynchronous I/O record. Internal holds the request's status while it is pending and its error
 // code once done; InternalHigh the byte count transferred.
 struct OVERLAPPED {

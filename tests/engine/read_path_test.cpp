@@ -1,0 +1,151 @@
+// The read path: delivery, the received-data record, line-event decoding, purges, pty peers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "engine_fixture.h"
+#include "platform/sync/event.h"
+
+namespace qv::test {
+namespace {
+
+using ReadPathTest = EngineTest;
+
+TEST_F(ReadPathTest, IdlePortDeliversNothingAndRecordsNothing) {
+  ASSERT_NE(Open("vloop0"), INVALID_HANDLE_VALUE);
+  CommConnection.LogData = 1;
+  ASSERT_TRUE(Start());
+  // Long enough for two read time-outs (1000 ms each) with nothing on the line.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2300));
+  EXPECT_TRUE(console.Chunks().empty());
+  EXPECT_EQ(FileBytes("data_recv.log").size(), 0u);
+  EXPECT_FALSE(TraceHas("Data waiting for ReadFile."));
+  EXPECT_EQ(console.CloseRequests(), 0);
+  StopComm(0);
+}
+
+// The two trace lines of one line event, one right after the other.
+bool TraceShowsEvent(const std::string& text, const std::string& word) {
+  const std::string trace = qv::sync::DebugOutputCaptured();
+  const auto first = trace.find("Comm Event: '" + text + "'\n");
+  if (first == std::string::npos) return false;
+  // The second line follows with its own tick-count prefix.
+  const auto second = trace.find(" EvtMask = '" + word + "'\n", first);
+  const auto nextEvent = trace.find("Comm Event: ", first + 1);
+  return second != std::string::npos && second < nextEvent;
+}
+
+TEST_F(ReadPathTest, LineErrorsAreNamedInTheTraceOnly) {
+  ASSERT_NE(Open("vloop0"), INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(WaitUntil([] { return TraceHas("Waiting for a CommEvent (Error) to occur."); }));
+
+  ASSERT_TRUE(qv::comm::InjectLineErrors("vloop0", CE_FRAME | CE_OVERRUN));
+  ASSERT_TRUE(WaitUntil([] { return TraceShowsEvent("CE_FRAME and CE_OVERRUN", "a"); }))
+      << Trace();
+  qv::sync::ClearDebugOutputCapture();
+  ASSERT_TRUE(qv::comm::InjectLineErrors("vloop0", CE_RXOVER));
+  ASSERT_TRUE(WaitUntil([] { return TraceShowsEvent("CE_RXOVER", "1"); })) << Trace();
+  EXPECT_FALSE(TraceHas("EV_ERR Unknown EvtMask"));
+  ASSERT_TRUE(qv::comm::InjectLineErrors("vloop0", CE_RXPARITY | CE_RXOVER | CE_OVERRUN | CE_FRAME));
+  ASSERT_TRUE(WaitUntil([] {
+    return TraceShowsEvent("CE_FRAME and CE_OVERRUN and CE_RXOVER and CE_RXPARITY", "f");
+  })) << Trace();
+
+  // Waiting goes on after each event; nothing reached the console log or a box.
+  ASSERT_TRUE(qv::comm::InjectLineErrors("vloop0", CE_RXPARITY));
+  ASSERT_TRUE(WaitUntil([] { return TraceShowsEvent("CE_RXPARITY", "4"); })) << Trace();
+  EXPECT_EQ(console.Log().size(), 2u);
+  EXPECT_EQ(boxes.Count(), 0u);
+  EXPECT_EQ(console.CloseRequests(), 0);
+  StopComm(0);
+}
+
+TEST_F(ReadPathTest, EventWhoseErrorsWereAlreadyClearedReadsNullError) {
+  ASSERT_NE(Open("vloop0"), INVALID_HANDLE_VALUE);
+  // Hold the read thread inside the console while the event happens and its word is cleared.
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> inside{false};
+  console.onData = [&](const BYTE* data, DWORD count) {
+    inside = true;
+    WaitForSingleObject(release, 20000);
+    return console.Keep(data, count);
+  };
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(WaitUntil([] { return TraceHas("Waiting for a CommEvent (Error) to occur."); }));
+  WriteCommString("x");
+  ASSERT_TRUE(WaitUntil([&] { return inside.load(); }));
+  ASSERT_TRUE(qv::comm::InjectLineErrors("vloop0", CE_FRAME));
+  DWORD errors = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    DWORD word = 0;
+    ClearCommError(port, &word, nullptr);
+    errors |= word;
+    return errors != 0;
+  }));
+  EXPECT_EQ(errors, CE_FRAME);
+  SetEvent(release);
+  ASSERT_TRUE(WaitUntil([] { return TraceShowsEvent("NULL Error", "0"); })) << Trace();
+  StopComm(0);
+  CloseHandle(release);
+}
+
+TEST_F(ReadPathTest, PurgeOfAPendingReadOnlyTracesAndReadingGoesOn) {
+  ASSERT_NE(Open("vloop0"), INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(WaitUntil([] { return TraceHas("Waiting for a CommEvent (Error) to occur."); }));
+  // A read is outstanding nearly all the time; a purge that falls between two requests is
+  // simply repeated.
+  bool traced = false;
+  for (int attempt = 0; attempt < 5 && !traced; ++attempt) {
+    ASSERT_TRUE(PurgeComm(port, PURGE_RXABORT));
+    traced = WaitUntil(
+        [] { return TraceHas("ERROR_OPERATION_ABORTED, Likely PurgeComm(RXABORT) has been used."); },
+        std::chrono::milliseconds(1500));
+  }
+  ASSERT_TRUE(traced) << Trace();
+  WriteCommString("after the purge");
+  ASSERT_TRUE(WaitUntil([&] { return console.Received().size() == 15; }));
+  EXPECT_EQ(boxes.Count(), 0u);
+  EXPECT_EQ(console.CloseRequests(), 0);
+  StopComm(0);
+}
+
+TEST_F(ReadPathTest, PtyPeerDataIsDeliveredInOrderAndRecordedExactly) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  ASSERT_NE(Open(pty.path(), 115200), INVALID_HANDLE_VALUE);
+  CommConnection.LogData = 1;
+  ASSERT_TRUE(Start());
+  const Bytes data = Pattern(50000, 9);
+  for (std::size_t at = 0; at < data.size(); at += 5000)
+    pty.Write(Bytes(data.begin() + at, data.begin() + at + 5000));
+  ASSERT_TRUE(WaitUntil([&] { return console.Received().size() == data.size(); }))
+      << console.Received().size();
+  EXPECT_EQ(console.Received(), data);
+  EXPECT_EQ(FileBytes("data_recv.log"), data);
+
+  // And the other way round, through the write thread.
+  const Bytes out = Pattern(30000, 10);
+  ASSERT_TRUE(WriteCommBuffer(out.data(), static_cast<DWORD>(out.size())));
+  EXPECT_EQ(pty.Read(out.size()), out);
+  StopComm(0);
+  EXPECT_EQ(boxes.Count(), 0u);
+}
+
+TEST_F(ReadPathTest, PtyPeerHangingUpEndsTheReadThreadWithACloseRequest) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  ASSERT_NE(Open(pty.path(), 115200), INVALID_HANDLE_VALUE);
+  for (int i = 0; i < 4; ++i) boxes.Answer(IDOK);
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(WaitUntil([] { return TraceHas("Waiting for a CommEvent (Error) to occur."); }));
+  pty.CloseFarEnd();
+  ASSERT_TRUE(WaitUntil([&] { return console.CloseRequests() >= 1; })) << Trace();
+  ASSERT_TRUE(WaitUntil([] { return CommConnection.hReadThread == nullptr; }));
+  EXPECT_GE(boxes.Count(), 1u);
+  StopComm(0);
+}
+
+}  // namespace
+}  // namespace qv::test

@@ -1,0 +1,785 @@
+#include "platform/comm/driver_core.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/comm/dcb_rules.h"
+#include "platform/comm/overlapped_io.h"
+
+namespace qv::comm {
+namespace {
+
+enum Kind { kRead, kWrite, kFlush, kWait };
+
+constexpr Clock::time_point kNever = Clock::time_point::max();
+// A posix line cannot tell when the kernel's output buffer empties: a flush looks again this often.
+constexpr auto kFlushRecheck = std::chrono::milliseconds(5);
+
+Clock::time_point AddMs(Clock::time_point t, std::uint64_t ms) {
+  // Products of a MAXDWORD multiplier and a large count exceed any useful time: never.
+  constexpr std::uint64_t kLimit = 1ull << 40;
+  if (ms >= kLimit) return kNever;
+  return t + std::chrono::milliseconds(ms);
+}
+
+}  // namespace
+
+struct DriverCore::Request {
+  int kind = kRead;
+  std::thread::id owner;
+  OVERLAPPED* ov = nullptr;
+  bool started = false;
+  bool done = false;
+  DWORD error = ERROR_SUCCESS;
+  DWORD result = 0;  // bytes transferred
+
+  // Read: the caller's buffer is filled as bytes arrive.
+  std::uint8_t* buffer = nullptr;
+  DWORD want = 0;
+  DWORD got = 0;
+  ReadPlan plan;
+  Clock::time_point total = kNever;
+  Clock::time_point interval = kNever;
+
+  // Write: a copy of the caller's bytes, so a caller that gives up on a request cannot leave the
+  // driver reading freed memory.
+  std::vector<std::uint8_t> data;
+  std::size_t sent = 0;
+
+  // Event wait.
+  DWORD* maskOut = nullptr;
+  DWORD events = 0;
+};
+
+DriverCore::DriverCore(std::shared_ptr<Line> line, bool overlapped)
+    : line_(std::move(line)), overlapped_(overlapped) {}
+
+DriverCore::~DriverCore() { Close(); }
+
+DWORD DriverCore::Open(const DCB& initial) {
+  Lock lock(mu_);
+  dcb_ = initial;
+  dcb_.DCBlength = sizeof(DCB);
+  dcb_.fDummy2 = 0;
+  DWORD baud = dcb_.BaudRate;
+  if (line_->Configure(dcb_, &baud) == ERROR_SUCCESS) dcb_.BaudRate = baud;
+  dtrOn_ = dcb_.fDtrControl == DTR_CONTROL_ENABLE || dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE;
+  rtsOn_ = dcb_.fRtsControl != RTS_CONTROL_DISABLE;
+  const bool dtr = dcb_.fDtrControl != DTR_CONTROL_DISABLE;
+  const bool rts = dcb_.fRtsControl == RTS_CONTROL_ENABLE ||
+                   dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE;
+  const DWORD error = line_->Start(this, dcb_, dtr, rts);
+  if (error != ERROR_SUCCESS) {
+    closed_ = true;
+    return error;
+  }
+  appliedLines_ = std::make_pair(dtr, rts);
+  open_ = true;
+  return ERROR_SUCCESS;
+}
+
+void DriverCore::Close() {
+  {
+    Lock lock(mu_);
+    if (closed_) return;
+    closed_ = true;
+    AbortAllLocked(reads_, ERROR_OPERATION_ABORTED);
+    AbortAllLocked(writes_, ERROR_OPERATION_ABORTED);
+    if (wait_) CompleteLocked(wait_, ERROR_OPERATION_ABORTED, 0);
+    wait_.reset();
+    if (!open_) return;
+  }
+  line_->Stop();
+}
+
+// ---- request plumbing ---------------------------------------------------------------------------
+
+DWORD DriverCore::GateLocked(bool io) const {
+  if (closed_) return ERROR_INVALID_HANDLE;
+  if (removed_ != ERROR_SUCCESS) return removed_;
+  // With fAbortOnError set, an error stops all reading and writing until ClearCommError.
+  if (io && dcb_.fAbortOnError && errors_ != 0) return ERROR_OPERATION_ABORTED;
+  return ERROR_SUCCESS;
+}
+
+DriverCore::RequestPtr DriverCore::NewRequestLocked(int kind, OVERLAPPED* ov) {
+  auto r = std::make_shared<Request>();
+  r->kind = kind;
+  r->owner = std::this_thread::get_id();
+  if (overlapped_ && ov != nullptr) {
+    r->ov = ov;
+    MarkPending(ov);
+  }
+  return r;
+}
+
+DWORD DriverCore::FinishSubmitLocked(Lock& lock, const RequestPtr& r, DWORD* count) {
+  if (!r->done && r->ov == nullptr) done_.wait(lock, [&] { return r->done; });
+  if (!r->done) return ERROR_IO_PENDING;
+  if (count != nullptr) *count = r->result;
+  return r->error;
+}
+
+void DriverCore::CompleteLocked(const RequestPtr& r, DWORD error, DWORD count) {
+  if (r->done) return;
+  r->done = true;
+  r->error = error;
+  r->result = count;
+  if (r->kind == kWait && error == ERROR_SUCCESS && r->maskOut != nullptr) {
+    *r->maskOut = r->events;
+  }
+  if (r->ov != nullptr) PublishCompletion(r->ov, error, count);
+  done_.notify_all();
+}
+
+void DriverCore::AbortAllLocked(std::deque<RequestPtr>& queue, DWORD error) {
+  std::deque<RequestPtr> taken;
+  taken.swap(queue);
+  for (auto& r : taken) {
+    const DWORD count = r->kind == kRead ? r->got : static_cast<DWORD>(r->sent);
+    CompleteLocked(r, error, count);
+  }
+}
+
+void DriverCore::KickIfEarlierLocked(Clock::time_point deadline) {
+  if (deadline < serviceDeadline_) {
+    serviceDeadline_ = deadline;
+    WakeLineLocked();
+  }
+}
+
+void DriverCore::WakeLineLocked() {
+  if (open_ && !closed_) line_->Kick();
+}
+
+// ---- reads ---------------------------------------------------------------------------------------
+
+void DriverCore::AdvanceReadsLocked(Clock::time_point now) {
+  while (!reads_.empty()) {
+    const RequestPtr r = reads_.front();
+    bool complete = false;
+    if (!r->started) {
+      r->started = true;
+      r->plan = PlanRead(timeouts_, r->want);
+      if (r->plan.useTotal) r->total = AddMs(now, r->plan.totalMs);
+      r->got = static_cast<DWORD>(input_.Pop(r->buffer, r->want));
+      if (r->got > 0 && r->plan.useInterval) r->interval = AddMs(now, r->plan.intervalMs);
+      complete = r->plan.returnAtOnce || (r->plan.returnIfAny && r->got > 0);
+      UpdateInputFlowLocked();
+      KickIfEarlierLocked(std::min(r->total, r->interval));
+    }
+    complete = complete || r->got == r->want || (r->plan.completeOnFirst && r->got > 0) ||
+               now >= r->total || now >= r->interval;
+    if (!complete) return;
+    reads_.pop_front();
+    CompleteLocked(r, ERROR_SUCCESS, r->got);
+  }
+}
+
+void DriverCore::ReceiveBytesLocked(const std::uint8_t* data, std::size_t count,
+                                    Clock::time_point now) {
+  if (count == 0) return;
+  // DSR sensitivity: the driver ignores what arrives while DSR is off.
+  if (dcb_.fDsrSensitivity && modemKnown_ && !(modem_ & MS_DSR_ON)) return;
+  std::vector<std::uint8_t> filtered;
+  if (dcb_.fNull) {
+    filtered.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (data[i] != 0) filtered.push_back(data[i]);
+    }
+    data = filtered.data();
+    count = filtered.size();
+    if (count == 0) return;
+  }
+  DWORD events = EV_RXCHAR;
+  if (std::memchr(data, static_cast<std::uint8_t>(dcb_.EvtChar), count) != nullptr) {
+    events |= EV_RXFLAG;
+  }
+  while (count > 0) {
+    if (!reads_.empty()) {
+      const RequestPtr r = reads_.front();  // started: AdvanceReadsLocked starts every head
+      const std::size_t take = std::min<std::size_t>(count, r->want - r->got);
+      std::memcpy(r->buffer + r->got, data, take);
+      r->got += static_cast<DWORD>(take);
+      data += take;
+      count -= take;
+      if (r->plan.useInterval) {
+        r->interval = AddMs(now, r->plan.intervalMs);
+        KickIfEarlierLocked(r->interval);
+      }
+      AdvanceReadsLocked(now);
+      continue;
+    }
+    const std::size_t room = input_.size() < inCapacity_ ? inCapacity_ - input_.size() : 0;
+    const std::size_t take = std::min(count, room);
+    input_.Push(data, take);
+    if (take < count) RecordErrorsLocked(CE_RXOVER);
+    break;
+  }
+  UpdateInputFlowLocked();
+  RaiseEventsLocked(events);
+}
+
+void DriverCore::PullLineInputLocked() {
+  if (!line_->DirectIo() || !open_ || closed_ || removed_ != ERROR_SUCCESS) return;
+  std::uint8_t buffer[4096];
+  for (;;) {
+    if (inputStopped_) break;  // the kernel holds the rest and applies its flow control
+    const long n = line_->ReadSome(buffer, sizeof buffer);
+    if (n < 0) {
+      HangupLocked(ERROR_GEN_FAILURE);
+      return;
+    }
+    if (n == 0) break;
+    ReceiveBytesLocked(buffer, static_cast<std::size_t>(n), Clock::now());
+    if (n < static_cast<long>(sizeof buffer)) break;
+  }
+  if (const DWORD ce = line_->TakeLineErrors()) RecordErrorsLocked(ce);
+}
+
+DWORD DriverCore::Read(void* buffer, DWORD count, DWORD* read, OVERLAPPED* ov) {
+  Lock lock(mu_);
+  if (read != nullptr) *read = 0;
+  if (const DWORD e = GateLocked(true)) return e;
+  if (buffer == nullptr && count > 0) return ERROR_INVALID_PARAMETER;
+  const RequestPtr r = NewRequestLocked(kRead, ov);
+  r->buffer = static_cast<std::uint8_t*>(buffer);
+  r->want = count;
+  PullLineInputLocked();
+  if (removed_ != ERROR_SUCCESS) {
+    CompleteLocked(r, removed_, 0);
+    return removed_;
+  }
+  reads_.push_back(r);
+  AdvanceReadsLocked(Clock::now());
+  return FinishSubmitLocked(lock, r, read);
+}
+
+// ---- writes --------------------------------------------------------------------------------------
+
+bool DriverCore::TxHeldLocked() const {
+  if (escapeXoff_) return true;
+  if (dcb_.fOutxDsrFlow && modemKnown_ && !(modem_ & MS_DSR_ON)) return true;
+  return false;
+}
+
+std::size_t DriverCore::TxPendingLocked() const {
+  std::size_t n = immediate_ ? 1 : 0;
+  for (const auto& r : writes_) n += r->data.size() - r->sent;
+  return n;
+}
+
+void DriverCore::AdvanceWritesLocked(Clock::time_point now) {
+  while (!writes_.empty()) {
+    const RequestPtr r = writes_.front();
+    if (!r->started) {
+      r->started = true;
+      if (r->kind == kWrite) {
+        const std::uint64_t ms = WriteTotalMs(timeouts_, static_cast<DWORD>(r->data.size()));
+        if (ms != 0) r->total = AddMs(now, ms);
+        KickIfEarlierLocked(r->total);
+      }
+    }
+    if (r->kind == kFlush) {
+      if (line_->OutputBacklog() != 0) {
+        KickIfEarlierLocked(now + kFlushRecheck);
+        return;
+      }
+      writes_.pop_front();
+      CompleteLocked(r, ERROR_SUCCESS, 0);
+      continue;
+    }
+    // A write whose total timeout expired completes with what went out: that is success.
+    if (r->sent < r->data.size() && now < r->total) return;
+    writes_.pop_front();
+    CompleteLocked(r, ERROR_SUCCESS, static_cast<DWORD>(r->sent));
+  }
+}
+
+std::size_t DriverCore::TakeTxLocked(std::uint8_t* out, std::size_t max, Clock::time_point now) {
+  if (TxHeldLocked()) return 0;
+  std::size_t n = 0;
+  if (immediate_ && n < max) {
+    out[n++] = *immediate_;
+    immediate_.reset();
+  }
+  for (auto& r : writes_) {
+    if (n == max) break;
+    if (r->kind != kWrite) break;  // a flush waits for everything before it
+    const std::size_t take = std::min(max - n, r->data.size() - r->sent);
+    std::memcpy(out + n, r->data.data() + r->sent, take);
+    r->sent += take;
+    n += take;
+    if (r->sent < r->data.size()) break;
+  }
+  AfterTxLocked(n, now);
+  return n;
+}
+
+void DriverCore::AfterTxLocked(std::size_t taken, Clock::time_point now) {
+  if (taken == 0) return;
+  AdvanceWritesLocked(now);
+  if (writes_.empty() && !immediate_) RaiseEventsLocked(EV_TXEMPTY);
+  if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE) ApplyLinesLocked(false);
+}
+
+void DriverCore::TransmitLocked() {
+  if (!line_->DirectIo() || !open_ || closed_ || removed_ != ERROR_SUCCESS) return;
+  if (TxHeldLocked()) return;
+  std::size_t total = 0;
+  if (immediate_) {
+    const std::uint8_t c = *immediate_;
+    const long n = line_->WriteSome(&c, 1);
+    if (n < 0) return HangupLocked(ERROR_GEN_FAILURE);
+    if (n == 0) return;
+    immediate_.reset();
+    ++total;
+  }
+  for (auto& r : writes_) {
+    if (r->kind != kWrite) break;
+    while (r->sent < r->data.size()) {
+      const long n = line_->WriteSome(r->data.data() + r->sent, r->data.size() - r->sent);
+      if (n < 0) return HangupLocked(ERROR_GEN_FAILURE);
+      if (n == 0) break;
+      r->sent += static_cast<std::size_t>(n);
+      total += static_cast<std::size_t>(n);
+    }
+    if (r->sent < r->data.size()) break;
+  }
+  AfterTxLocked(total, Clock::now());
+}
+
+DWORD DriverCore::Write(const void* buffer, DWORD count, DWORD* written, OVERLAPPED* ov) {
+  Lock lock(mu_);
+  if (written != nullptr) *written = 0;
+  if (const DWORD e = GateLocked(true)) return e;
+  if (buffer == nullptr && count > 0) return ERROR_INVALID_PARAMETER;
+  const RequestPtr r = NewRequestLocked(kWrite, ov);
+  if (count == 0) {
+    CompleteLocked(r, ERROR_SUCCESS, 0);
+    return ERROR_SUCCESS;
+  }
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  r->data.assign(bytes, bytes + count);
+  writes_.push_back(r);
+  AdvanceWritesLocked(Clock::now());
+  if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE) ApplyLinesLocked(false);
+  if (line_->DirectIo()) {
+    TransmitLocked();
+    if (!r->done) WakeLineLocked();  // the service thread waits until the line takes more
+  } else {
+    WakeLineLocked();
+  }
+  return FinishSubmitLocked(lock, r, written);
+}
+
+DWORD DriverCore::Flush() {
+  Lock lock(mu_);
+  if (const DWORD e = GateLocked(true)) return e;
+  const RequestPtr r = NewRequestLocked(kFlush, nullptr);
+  writes_.push_back(r);
+  AdvanceWritesLocked(Clock::now());
+  return FinishSubmitLocked(lock, r, nullptr);
+}
+
+DWORD DriverCore::TransmitChar(char c) {
+  Lock lock(mu_);
+  if (const DWORD e = GateLocked(true)) return e;
+  if (immediate_) return ERROR_INVALID_PARAMETER;  // the previous one has not gone out yet
+  immediate_ = static_cast<std::uint8_t>(c);
+  if (line_->DirectIo()) TransmitLocked();
+  WakeLineLocked();
+  return ERROR_SUCCESS;
+}
+
+// ---- events and errors ---------------------------------------------------------------------------
+
+void DriverCore::RaiseEventsLocked(DWORD events) {
+  events &= mask_;
+  if (events == 0) return;
+  if (wait_) {
+    wait_->events = events;
+    CompleteLocked(wait_, ERROR_SUCCESS, 0);
+    wait_.reset();
+  } else {
+    history_ |= events;
+  }
+}
+
+void DriverCore::RecordErrorsLocked(DWORD ceBits) {
+  if (ceBits == 0) return;
+  errors_ |= ceBits;
+  RaiseEventsLocked(EV_ERR);
+  if (dcb_.fAbortOnError) {
+    AbortAllLocked(reads_, ERROR_OPERATION_ABORTED);
+    AbortAllLocked(writes_, ERROR_OPERATION_ABORTED);
+  }
+}
+
+DWORD DriverCore::SetMask(DWORD mask) {
+  Lock lock(mu_);
+  if (const DWORD e = GateLocked(false)) return e;
+  if (mask & ~DWORD{0x1FFF}) return ERROR_INVALID_PARAMETER;
+  mask_ = mask;
+  history_ = 0;
+  // A new mask ends a pending wait with an empty event mask.
+  if (wait_) {
+    wait_->events = 0;
+    CompleteLocked(wait_, ERROR_SUCCESS, 0);
+    wait_.reset();
+  }
+  WakeLineLocked();  // the modem status may have to be watched now
+  return ERROR_SUCCESS;
+}
+
+DWORD DriverCore::GetMask(DWORD* mask) {
+  Lock lock(mu_);
+  if (const DWORD e = GateLocked(false)) return e;
+  if (mask == nullptr) return ERROR_INVALID_PARAMETER;
+  *mask = mask_;
+  return ERROR_SUCCESS;
+}
+
+DWORD DriverCore::WaitEvent(DWORD* mask, OVERLAPPED* ov) {
+  Lock lock(mu_);
+  if (const DWORD e = GateLocked(false)) return e;
+  if (mask == nullptr || mask_ == 0 || wait_) return ERROR_INVALID_PARAMETER;
+  const RequestPtr r = NewRequestLocked(kWait, ov);
+  r->maskOut = mask;
+  if (history_ != 0) {
+    r->events = history_;
+    history_ = 0;
+    CompleteLocked(r, ERROR_SUCCESS, 0);
+  } else {
+    wait_ = r;
+  }
+  const DWORD error = FinishSubmitLocked(lock, r, nullptr);
+  return error;
+}
+
+DWORD DriverCore::ClearError(DWORD* errors, COMSTAT* status) {
+  Lock lock(mu_);
+  if (const DWORD e = GateLocked(false)) return e;
+  if (line_->DirectIo()) PullLineInputLocked();
+  if (const DWORD ce = line_->TakeLineErrors()) RecordErrorsLocked(ce);
+  if (errors != nullptr) *errors = errors_;
+  errors_ = 0;
+  if (status != nullptr) {
+    const LineHolds holds = line_->Holds();
+    const std::size_t pending = TxPendingLocked();
+    std::memset(status, 0, sizeof *status);
+    status->fCtsHold = holds.cts && pending > 0;
+    status->fDsrHold = dcb_.fOutxDsrFlow && modemKnown_ && !(modem_ & MS_DSR_ON) && pending > 0;
+    status->fXoffHold = holds.xoff || escapeXoff_;
+    status->fXoffSent = holds.xoffSent;
+    status->fTxim = immediate_.has_value();
+    status->cbInQue = static_cast<DWORD>(input_.size()) + line_->InputBacklog();
+    status->cbOutQue = static_cast<DWORD>(pending) + line_->OutputBacklog();
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD DriverCore::Purge(DWORD flags) {
+  Lock lock(mu_);
+  if (const DWORD e = GateLocked(false)) return e;
+  if (flags & ~DWORD{0xF}) return ERROR_INVALID_PARAMETER;
+  const auto now = Clock::now();
+  if (flags & PURGE_TXABORT) {
+    AbortAllLocked(writes_, ERROR_OPERATION_ABORTED);
+    immediate_.reset();
+  }
+  if (flags & PURGE_RXABORT) AbortAllLocked(reads_, ERROR_OPERATION_ABORTED);
+  if (flags & PURGE_TXCLEAR) line_->PurgeOutput();
+  if (flags & PURGE_RXCLEAR) {
+    input_.Clear();
+    line_->PurgeInput();
+    UpdateInputFlowLocked();
+  }
+  AdvanceWritesLocked(now);
+  if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE) ApplyLinesLocked(false);
+  WakeLineLocked();
+  return ERROR_SUCCESS;
+}
+
+DWORD DriverCore::Cancel(std::thread::id thread) {
+  Lock lock(mu_);
+  if (const DWORD e = GateLocked(false)) return e;
+  auto cancel = [&](std::deque<RequestPtr>& queue) {
+    std::deque<RequestPtr> kept;
+    for (auto& r : queue) {
+      if (r->owner == thread) {
+        CompleteLocked(r, ERROR_OPERATION_ABORTED,
+                       r->kind == kRead ? r->got : static_cast<DWORD>(r->sent));
+      } else {
+        kept.push_back(r);
+      }
+    }
+    queue.swap(kept);
+  };
+  cancel(reads_);
+  cancel(writes_);
+  if (wait_ && wait_->owner == thread) {
+    CompleteLocked(wait_, ERROR_OPERATION_ABORTED, 0);
+    wait_.reset();
+  }
+  const auto now = Clock::now();
+  AdvanceReadsLocked(now);
+  AdvanceWritesLocked(now);
+  WakeLineLocked();
+  return ERROR_SUCCESS;
+}
+
+// ---- line state ----------------------------------------------------------------------------------
+
+DWORD DriverCore::GetState(DCB* dcb) {
+  Lock lock(mu_);
+  if (closed_) return ERROR_INVALID_HANDLE;
+  if (dcb == nullptr) return ERROR_INVALID_PARAMETER;
+  *dcb = dcb_;
+  return ERROR_SUCCESS;
+}
+
+DWORD DriverCore::SetState(const DCB& requested) {
+  Lock lock(mu_);
+  if (const DWORD e = GateLocked(false)) return e;
+  if (const DWORD e = ValidateDcb(requested)) return e;
+  DCB dcb = requested;
+  dcb.DCBlength = sizeof(DCB);
+  dcb.fDummy2 = 0;
+  DWORD baud = dcb.BaudRate;
+  if (const DWORD e = line_->Configure(dcb, &baud)) return e;
+  dcb.BaudRate = baud;
+  dcb_ = dcb;
+  // The control modes set the lines again, as a serial driver does on every SetCommState.
+  if (dcb_.fDtrControl != DTR_CONTROL_HANDSHAKE) dtrOn_ = dcb_.fDtrControl == DTR_CONTROL_ENABLE;
+  if (dcb_.fRtsControl == RTS_CONTROL_ENABLE || dcb_.fRtsControl == RTS_CONTROL_DISABLE) {
+    rtsOn_ = dcb_.fRtsControl == RTS_CONTROL_ENABLE;
+  }
+  UpdateInputFlowLocked();
+  ApplyLinesLocked(false);
+  if (line_->DirectIo()) TransmitLocked();
+  WakeLineLocked();
+  return ERROR_SUCCESS;
+}
+
+DWORD DriverCore::GetTimeouts(COMMTIMEOUTS* timeouts) {
+  Lock lock(mu_);
+  if (closed_) return ERROR_INVALID_HANDLE;
+  if (timeouts == nullptr) return ERROR_INVALID_PARAMETER;
+  *timeouts = timeouts_;
+  return ERROR_SUCCESS;
+}
+
+DWORD DriverCore::SetTimeouts(const COMMTIMEOUTS& timeouts) {
+  Lock lock(mu_);
+  if (const DWORD e = GateLocked(false)) return e;
+  // Both MAXDWORD for the interval and the constant is the one combination a driver refuses.
+  if (timeouts.ReadIntervalTimeout == MAXDWORD &&
+      timeouts.ReadTotalTimeoutMultiplier == MAXDWORD &&
+      timeouts.ReadTotalTimeoutConstant == MAXDWORD) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  timeouts_ = timeouts;  // applies to requests that start from now on
+  return ERROR_SUCCESS;
+}
+
+DWORD DriverCore::Setup(DWORD inQueue, DWORD outQueue) {
+  Lock lock(mu_);
+  if (const DWORD e = GateLocked(false)) return e;
+  if (inQueue == 0 || outQueue == 0) return ERROR_INVALID_PARAMETER;
+  // Bytes already queued stay; only new input beyond the new size overflows.
+  inCapacity_ = inQueue;
+  outCapacity_ = outQueue;
+  UpdateInputFlowLocked();
+  return ERROR_SUCCESS;
+}
+
+DWORD DriverCore::QueueSizes(DWORD* inQueue, DWORD* outQueue) {
+  Lock lock(mu_);
+  if (closed_) return ERROR_INVALID_HANDLE;
+  *inQueue = inCapacity_;
+  *outQueue = outCapacity_;
+  return ERROR_SUCCESS;
+}
+
+DWORD DriverCore::ApplyLinesLocked(bool force) {
+  const bool dtr = dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE ? !inputStopped_ : dtrOn_;
+  bool rts = rtsOn_;
+  if (dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE) rts = !inputStopped_;
+  if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE) rts = TxPendingLocked() > 0;
+  const auto lines = std::make_pair(dtr, rts);
+  if (!force && appliedLines_ == lines) return ERROR_SUCCESS;
+  const DWORD error = line_->SetOutputLines(dtr, rts);
+  if (error == ERROR_SUCCESS) appliedLines_ = lines;
+  return error;
+}
+
+void DriverCore::UpdateInputFlowLocked() {
+  const bool flow = dcb_.fInX || dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE ||
+                    dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE;
+  bool stop = inputStopped_;
+  if (!flow) {
+    stop = false;
+  } else if (!inputStopped_) {
+    stop = dcb_.XoffLim < inCapacity_ && input_.size() >= inCapacity_ - dcb_.XoffLim;
+  } else {
+    stop = input_.size() > dcb_.XonLim;
+  }
+  if (stop == inputStopped_) return;
+  inputStopped_ = stop;
+  if (dcb_.fInX) line_->SendFlowChar(stop ? dcb_.XoffChar : dcb_.XonChar);
+  ApplyLinesLocked(false);
+  if (!stop) WakeLineLocked();
+}
+
+DWORD DriverCore::Escape(DWORD function) {
+  Lock lock(mu_);
+  if (const DWORD e = GateLocked(false)) return e;
+  switch (function) {
+    case SETXOFF:
+      escapeXoff_ = true;
+      return ERROR_SUCCESS;
+    case SETXON:
+      escapeXoff_ = false;
+      line_->ResumeOutput();
+      if (line_->DirectIo()) TransmitLocked();
+      WakeLineLocked();
+      return ERROR_SUCCESS;
+    case SETRTS:
+    case CLRRTS: {
+      if (dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE || dcb_.fRtsControl == RTS_CONTROL_TOGGLE) {
+        return ERROR_INVALID_PARAMETER;  // the driver owns RTS in these modes
+      }
+      const bool saved = rtsOn_;
+      rtsOn_ = function == SETRTS;
+      const DWORD e = ApplyLinesLocked(true);
+      if (e != ERROR_SUCCESS) rtsOn_ = saved;
+      return e;
+    }
+    case SETDTR:
+    case CLRDTR: {
+      if (dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE) return ERROR_INVALID_PARAMETER;
+      const bool saved = dtrOn_;
+      dtrOn_ = function == SETDTR;
+      const DWORD e = ApplyLinesLocked(true);
+      if (e != ERROR_SUCCESS) dtrOn_ = saved;
+      return e;
+    }
+    case SETBREAK:
+    case CLRBREAK:
+      return line_->SetBreak(function == SETBREAK);
+    case RESETDEV:
+      return ERROR_SUCCESS;
+    default:
+      return ERROR_INVALID_PARAMETER;
+  }
+}
+
+DWORD DriverCore::ModemStatus(DWORD* status) {
+  Lock lock(mu_);
+  if (const DWORD e = GateLocked(false)) return e;
+  if (status == nullptr) return ERROR_INVALID_PARAMETER;
+  return line_->GetModemStatus(status);
+}
+
+// ---- LineHost ------------------------------------------------------------------------------------
+
+std::size_t DriverCore::TxReady() {
+  Lock lock(mu_);
+  if (closed_ || removed_ != ERROR_SUCCESS || TxHeldLocked()) return 0;
+  return TxPendingLocked();
+}
+
+std::size_t DriverCore::TakeTx(std::uint8_t* out, std::size_t max) {
+  Lock lock(mu_);
+  if (closed_ || removed_ != ERROR_SUCCESS) return 0;
+  return TakeTxLocked(out, max, Clock::now());
+}
+
+void DriverCore::TransmitReady() {
+  Lock lock(mu_);
+  TransmitLocked();
+}
+
+void DriverCore::ReceiveReady() {
+  Lock lock(mu_);
+  PullLineInputLocked();
+}
+
+void DriverCore::Receive(const std::uint8_t* data, std::size_t count) {
+  Lock lock(mu_);
+  if (closed_ || removed_ != ERROR_SUCCESS) return;
+  ReceiveBytesLocked(data, count, Clock::now());
+}
+
+void DriverCore::LineErrors(DWORD ceBits) {
+  Lock lock(mu_);
+  if (closed_ || removed_ != ERROR_SUCCESS) return;
+  RecordErrorsLocked(ceBits);
+}
+
+void DriverCore::BreakReceived() {
+  Lock lock(mu_);
+  if (closed_ || removed_ != ERROR_SUCCESS) return;
+  errors_ |= CE_BREAK;
+  RaiseEventsLocked(EV_BREAK);
+}
+
+void DriverCore::ModemStatusChanged(DWORD status) {
+  Lock lock(mu_);
+  if (closed_ || removed_ != ERROR_SUCCESS) return;
+  const DWORD changed = modemKnown_ ? (status ^ modem_) : 0;
+  modem_ = status;
+  modemKnown_ = true;
+  DWORD events = 0;
+  if (changed & MS_CTS_ON) events |= EV_CTS;
+  if (changed & MS_DSR_ON) events |= EV_DSR;
+  if (changed & MS_RLSD_ON) events |= EV_RLSD;
+  if ((changed & MS_RING_ON) && (status & MS_RING_ON)) events |= EV_RING;
+  RaiseEventsLocked(events);
+  if (changed & MS_DSR_ON) {
+    if (line_->DirectIo()) TransmitLocked();
+    WakeLineLocked();
+  }
+}
+
+void DriverCore::Hangup(DWORD error) {
+  Lock lock(mu_);
+  HangupLocked(error);
+}
+
+void DriverCore::HangupLocked(DWORD error) {
+  if (closed_ || removed_ != ERROR_SUCCESS) return;
+  removed_ = error;
+  AbortAllLocked(reads_, error);
+  AbortAllLocked(writes_, error);
+  if (wait_) CompleteLocked(wait_, error, 0);
+  wait_.reset();
+}
+
+ServiceState DriverCore::Service(Clock::time_point now) {
+  Lock lock(mu_);
+  ServiceState state;
+  if (closed_ || removed_ != ERROR_SUCCESS) {
+    state.wantRx = false;
+    serviceDeadline_ = kNever;
+    return state;
+  }
+  AdvanceReadsLocked(now);
+  AdvanceWritesLocked(now);
+  Clock::time_point deadline = kNever;
+  if (!reads_.empty()) deadline = std::min(reads_.front()->total, reads_.front()->interval);
+  if (!writes_.empty()) {
+    const RequestPtr& w = writes_.front();
+    deadline = std::min(deadline, w->kind == kFlush ? now + kFlushRecheck : w->total);
+  }
+  state.deadline = deadline;
+  state.wantTx = TxPendingLocked() > 0 && !TxHeldLocked();
+  state.wantRx = !inputStopped_;
+  state.wantModem = dcb_.fOutxDsrFlow || dcb_.fDsrSensitivity ||
+                    (mask_ & (EV_CTS | EV_DSR | EV_RLSD | EV_RING)) != 0;
+  serviceDeadline_ = deadline;
+  return state;
+}
+
+}  // namespace qv::comm

@@ -1,0 +1,53 @@
+#include "platform/comm/port_names.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "platform/comm/virtual_port.h"
+
+namespace qv::comm {
+namespace {
+
+// "COM1" .. "COM256" (case-insensitive, as the Windows names are), else 0.
+int ComNumber(const std::string& name) {
+  if (name.size() < 4 || name.size() > 6) return 0;
+  if (std::toupper(static_cast<unsigned char>(name[0])) != 'C' ||
+      std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
+      std::toupper(static_cast<unsigned char>(name[2])) != 'M') {
+    return 0;
+  }
+  int n = 0;
+  for (std::size_t i = 3; i < name.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(name[i]))) return 0;
+    n = n * 10 + (name[i] - '0');
+  }
+  return n >= 1 && n <= 256 ? n : 0;
+}
+
+}  // namespace
+
+PortTarget ResolvePortName(const std::string& given) {
+  std::string name = given;
+  if (name.rfind("\\\\.\\", 0) == 0) name = name.substr(4);
+  if (name.find('/') != std::string::npos) return {false, name};
+  if (FindVirtualPort(name)) return {true, name};
+  if (const int n = ComNumber(name)) return {false, "/dev/ttyS" + std::to_string(n - 1)};
+  return {false, "/dev/" + name};
+}
+
+std::string ConfigFileName(const std::string& device) {
+  std::string out;
+  for (unsigned char c : device) {
+    if (std::isalnum(c) || c == '.' || c == '_' || c == '-') {
+      out += static_cast<char>(c);
+    } else {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    }
+  }
+  if (out.empty() || out == "." || out == "..") out = "%" + out;  // never a directory name
+  return out;
+}
+
+}  // namespace qv::comm

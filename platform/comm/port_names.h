@@ -1,0 +1,22 @@
+// What a port name given to CreateFileA opens.
+//
+// "\\.\NAME" and "NAME" open the virtual port NAME when there is one, else /dev/NAME; "COMn" is
+// an alias of /dev/ttyS(n-1); a name with "/" opens as the path given.
+#pragma once
+
+#include <string>
+
+namespace qv::comm {
+
+struct PortTarget {
+  bool isVirtual = false;
+  std::string name;  // the virtual port's name, or the device path
+};
+
+PortTarget ResolvePortName(const std::string& name);
+
+// The file name under which a port's default configuration is kept: the device name with every
+// character outside [A-Za-z0-9._-] written as %XX, so that distinct names stay distinct.
+std::string ConfigFileName(const std::string& device);
+
+}  // namespace qv::comm

@@ -1,0 +1,31 @@
+// Line settings of a tty through termios2 (any integer rate with BOTHER). Kept apart from
+// <termios.h>, whose definitions clash with the kernel's <asm/termbits.h>.
+#pragma once
+
+#include <cstdint>
+
+namespace qv::comm {
+
+struct TtySettings {
+  std::uint32_t baud = 9600;
+  int dataBits = 8;
+  int parity = 0;    // NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY
+  int stopBits = 0;  // ONESTOPBIT, ONE5STOPBITS (as 2), TWOSTOPBITS
+  bool rtsCts = false;
+  bool xonXoffOut = false;
+  bool xonXoffIn = false;
+  unsigned char xonChar = 0x11;
+  unsigned char xoffChar = 0x13;
+
+  bool operator==(const TtySettings&) const = default;
+};
+
+// Raw mode with these settings; *actualBaud is the rate the driver reports back. 0 or errno.
+int TtyConfigure(int fd, const TtySettings& settings, std::uint32_t* actualBaud);
+
+// tcflush / tcflow through the same headers: 0 or errno.
+int TtyFlushInput(int fd);
+int TtyFlushOutput(int fd);
+int TtyRestartOutput(int fd);
+
+}  // namespace qv::comm

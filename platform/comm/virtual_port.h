@@ -1,0 +1,134 @@
+// A virtual port: a simulated driver and wire with a device at the far end.
+//
+// The wire is paced at the configured rate in both directions (start bit, data bits, parity,
+// stop bits per character). Output is held while CTS output flow is on and CTS is off, while an
+// XOFF from the device holds it (fOutX), and during a break. One service thread per open port
+// moves bytes when their time on the wire is over, runs the driver core's timers and makes every
+// call into the device, outside any lock.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/comm/line.h"
+#include "platform/comm/virtual_port_control.h"
+
+namespace qv::comm {
+
+class VirtualPort final : public Line, public sim::LineEnd {
+ public:
+  VirtualPort(std::string name, std::string source,
+              std::function<std::unique_ptr<sim::Device>()> makeDevice);
+  ~VirtualPort() override;
+
+  const std::string& name() const { return name_; }
+  const std::string& source() const { return source_; }
+
+  // Opening: ERROR_FILE_NOT_FOUND when unplugged, the refusal set by a test, ERROR_ACCESS_DENIED
+  // when already open. Waits for the open delay first. Release undoes a successful Acquire that
+  // was not followed by Start.
+  DWORD Acquire();
+  void Release();
+  sim::DeviceDescription Description();
+  VirtualPortInfo Info();
+
+  // Test controls (see virtual_port_control.h).
+  void SetFarEndLines(const FarEndLines& lines);
+  bool InjectLineErrors(DWORD ceBits);
+  bool InjectBreak();
+  void InjectFromFarEnd(const std::uint8_t* data, std::size_t count);
+  void SetBaudPolicy(const BaudPolicy& policy);
+  void SetOpenBehaviour(DWORD refuseError, DWORD delayMs);
+  void SetResponseDelay(DWORD milliseconds);
+  bool SetPlugged(bool plugged);  // true when the state changed
+  void Reset();
+
+  // Line
+  DWORD Start(LineHost* host, const DCB& dcb, bool dtr, bool rts) override;
+  void Stop() override;
+  DWORD Configure(const DCB& dcb, DWORD* acceptedBaud) override;
+  DWORD SetOutputLines(bool dtr, bool rts) override;
+  DWORD SetBreak(bool on) override;
+  DWORD GetModemStatus(DWORD* status) override;
+  LineHolds Holds() override;
+  void SendFlowChar(char c) override;
+  void ResumeOutput() override;
+  void Kick() override;
+  LineCaps Caps() const override;
+
+  // sim::LineEnd
+  void SendToHost(const std::uint8_t* data, std::size_t count) override;
+  void SetDeviceLines(bool cts, bool dsr, bool dcd, bool ring) override;
+
+ private:
+  struct RxChunk {
+    std::vector<std::uint8_t> bytes;
+    std::size_t taken = 0;
+    Clock::time_point start;
+    Clock::duration perByte;
+  };
+  using Lock = std::unique_lock<std::mutex>;
+  using DeviceCall = std::function<void(sim::Device&)>;
+
+  void Run();
+  void EnsureDeviceLocked();
+  DWORD ModemStatusLocked() const;
+  bool TxHeldLocked() const;
+  Clock::duration PerByteLocked() const;
+  void PostLocked(DeviceCall call);
+
+  const std::string name_;
+  const std::string source_;
+  const std::function<std::unique_ptr<sim::Device>()> makeDevice_;
+
+  mutable std::mutex mu_;
+  std::condition_variable wake_;
+  bool kicked_ = false;
+  bool stop_ = false;
+  std::unique_ptr<sim::Device> device_;
+  sim::DeviceDescription description_;
+  std::thread thread_;
+  LineHost* host_ = nullptr;
+  bool acquired_ = false;
+  bool running_ = false;
+
+  // Test controls.
+  bool plugged_ = true;
+  bool hangupPending_ = false;
+  FarEndLines overrides_;
+  BaudPolicy policy_;
+  DWORD refuseError_ = 0;
+  DWORD openDelayMs_ = 0;
+  Clock::duration responseDelay_{};
+  DWORD pendingErrors_ = 0;
+  bool pendingBreak_ = false;
+
+  // Line state.
+  DCB dcb_{};
+  bool dtr_ = false;
+  bool rts_ = false;
+  bool break_ = false;
+  bool deviceCts_ = false, deviceDsr_ = false, deviceDcd_ = false, deviceRing_ = false;
+  DWORD reportedModem_ = 0xFFFFFFFF;
+  bool xoffHeld_ = false;
+  bool xoffSent_ = false;
+  bool settingsPending_ = false;
+  std::vector<DeviceCall> outbox_;
+
+  // The wire.
+  bool txIdle_ = true;
+  Clock::time_point txFree_;  // when the character on the wire has gone out
+  std::deque<RxChunk> rx_;
+  Clock::time_point rxFree_;
+};
+
+// The registry of virtual ports (the always-present ones first, then those tests add).
+std::shared_ptr<VirtualPort> FindVirtualPort(const std::string& name);
+
+}  // namespace qv::comm

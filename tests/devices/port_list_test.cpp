@@ -132,6 +132,10 @@ TEST(SystemPorts, ListsTheVirtualPorts) {
   const PortEntry* loop = find("vloop0");
   ASSERT_TRUE(loop);
   EXPECT_EQ(PortLabel(*loop), "vloop0                      (virtual loop-back plug)");
+  const PortEntry* phone = find("vphone0");
+  ASSERT_TRUE(phone);
+  EXPECT_EQ(PortLabel(*phone), "vphone0                      (virtual phone)");
+  EXPECT_EQ(phone->description, "QUELM Virtual Phone");
 }
 
 }  // namespace

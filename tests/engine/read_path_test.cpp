@@ -35,46 +35,98 @@ bool TraceShowsEvent(const std::string& text, const std::string& word) {
   return second != std::string::npos && second < nextEvent;
 }
 
+// The event traced and the next event wait outstanding (an error that happens before that
+// completes the next wait at once, which the thread reports with a box).
+bool TraceShowsEventAndRearm(const std::string& text, const std::string& word) {
+  if (!TraceShowsEvent(text, word)) return false;
+  const std::string trace = qv::sync::DebugOutputCaptured();
+  const auto event = trace.find("Comm Event: '" + text + "'\n");
+  return trace.find("Waiting for a CommEvent (Error) to occur.", event) != std::string::npos;
+}
+
 TEST_F(ReadPathTest, LineErrorsAreNamedInTheTraceOnly) {
   ASSERT_NE(Open("vloop0"), INVALID_HANDLE_VALUE);
   ASSERT_TRUE(Start());
   ASSERT_TRUE(WaitUntil([] { return TraceHas("Waiting for a CommEvent (Error) to occur."); }));
 
-  ASSERT_TRUE(qv::comm::InjectLineErrors("vloop0", CE_FRAME | CE_OVERRUN));
-  ASSERT_TRUE(WaitUntil([] { return TraceShowsEvent("CE_FRAME and CE_OVERRUN", "a"); }))
-      << Trace();
-  qv::sync::ClearDebugOutputCapture();
-  ASSERT_TRUE(qv::comm::InjectLineErrors("vloop0", CE_RXOVER));
-  ASSERT_TRUE(WaitUntil([] { return TraceShowsEvent("CE_RXOVER", "1"); })) << Trace();
-  EXPECT_FALSE(TraceHas("EV_ERR Unknown EvtMask"));
-  ASSERT_TRUE(qv::comm::InjectLineErrors("vloop0", CE_RXPARITY | CE_RXOVER | CE_OVERRUN | CE_FRAME));
-  ASSERT_TRUE(WaitUntil([] {
-    return TraceShowsEvent("CE_FRAME and CE_OVERRUN and CE_RXOVER and CE_RXPARITY", "f");
-  })) << Trace();
-
-  // Waiting goes on after each event; nothing reached the console log or a box.
-  ASSERT_TRUE(qv::comm::InjectLineErrors("vloop0", CE_RXPARITY));
-  ASSERT_TRUE(WaitUntil([] { return TraceShowsEvent("CE_RXPARITY", "4"); })) << Trace();
+  struct Case {
+    DWORD inject;
+    const char* text;
+    const char* word;
+  };
+  for (const Case& c : {Case{CE_FRAME | CE_OVERRUN, "CE_FRAME and CE_OVERRUN", "a"},
+                        Case{CE_RXOVER, "CE_RXOVER", "1"},
+                        Case{CE_RXPARITY | CE_RXOVER | CE_OVERRUN | CE_FRAME,
+                             "CE_FRAME and CE_OVERRUN and CE_RXOVER and CE_RXPARITY", "f"},
+                        Case{CE_RXPARITY, "CE_RXPARITY", "4"}}) {
+    qv::sync::ClearDebugOutputCapture();
+    ASSERT_TRUE(qv::comm::InjectLineErrors("vloop0", c.inject));
+    ASSERT_TRUE(WaitUntil([&] { return TraceShowsEventAndRearm(c.text, c.word); })) << Trace();
+    EXPECT_FALSE(TraceHas("EV_ERR Unknown EvtMask"));
+  }
+  // Nothing reached the console log or a box, and nobody asked to close.
   EXPECT_EQ(console.Log().size(), 2u);
   EXPECT_EQ(boxes.Count(), 0u);
   EXPECT_EQ(console.CloseRequests(), 0);
   StopComm(0);
 }
 
-TEST_F(ReadPathTest, EventWhoseErrorsWereAlreadyClearedReadsNullError) {
+// Holds the read thread inside the console while line events happen.
+class HeldReadThreadTest : public ReadPathTest {
+ protected:
+  void HoldReadThreadInConsole() {
+    release_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    console.onData = [this](const BYTE* data, DWORD count) {
+      inside_ = true;
+      WaitForSingleObject(release_, 20000);
+      return console.Keep(data, count);
+    };
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitUntil([] { return TraceHas("Waiting for a CommEvent (Error) to occur."); }));
+    WriteCommString("x");
+    ASSERT_TRUE(WaitUntil([&] { return inside_.load(); }));
+  }
+  void Release() { SetEvent(release_); }
+  void TearDown() override {
+    if (release_ != nullptr) {
+      SetEvent(release_);
+      EngineTest::TearDown();
+      CloseHandle(release_);
+    } else {
+      EngineTest::TearDown();
+    }
+  }
+
+ private:
+  HANDLE release_ = nullptr;
+  std::atomic<bool> inside_{false};
+};
+
+TEST_F(HeldReadThreadTest, EventBeforeTheWaitIsRearmedIsReportedAndHandledAtOnce) {
   ASSERT_NE(Open("vloop0"), INVALID_HANDLE_VALUE);
-  // Hold the read thread inside the console while the event happens and its word is cleared.
-  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  std::atomic<bool> inside{false};
-  console.onData = [&](const BYTE* data, DWORD count) {
-    inside = true;
-    WaitForSingleObject(release, 20000);
-    return console.Keep(data, count);
-  };
-  ASSERT_TRUE(Start());
-  ASSERT_TRUE(WaitUntil([] { return TraceHas("Waiting for a CommEvent (Error) to occur."); }));
-  WriteCommString("x");
-  ASSERT_TRUE(WaitUntil([&] { return inside.load(); }));
+  HoldReadThreadInConsole();
+  // The first error completes the outstanding wait; the second finds no wait outstanding.
+  ASSERT_TRUE(qv::comm::InjectLineErrors("vloop0", CE_FRAME));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(qv::comm::InjectLineErrors("vloop0", CE_OVERRUN));
+  boxes.Answer(IDOK);
+  Release();
+  ASSERT_TRUE(WaitUntil([&] { return boxes.Count() == 1; }));
+  EXPECT_EQ(boxes.Texts()[0], "Event (Error) waiting before WaitCommEvent.");
+  // The error word holds both errors for the first event; the second event finds it cleared.
+  ASSERT_TRUE(WaitUntil([] { return TraceShowsEventAndRearm("NULL Error", "0"); })) << Trace();
+  EXPECT_TRUE(TraceShowsEvent("CE_FRAME and CE_OVERRUN", "a"));
+  EXPECT_LT(TraceFind("Comm Event: 'CE_FRAME and CE_OVERRUN'"), TraceFind("Comm Event: 'NULL Error'"));
+  EXPECT_EQ(console.CloseRequests(), 0);
+  // Reading went on throughout.
+  WriteCommString("yz");
+  ASSERT_TRUE(WaitUntil([&] { return console.Received().size() == 3; }));
+  StopComm(0);
+}
+
+TEST_F(HeldReadThreadTest, EventWhoseErrorsWereAlreadyClearedReadsNullError) {
+  ASSERT_NE(Open("vloop0"), INVALID_HANDLE_VALUE);
+  HoldReadThreadInConsole();
   ASSERT_TRUE(qv::comm::InjectLineErrors("vloop0", CE_FRAME));
   DWORD errors = 0;
   ASSERT_TRUE(WaitUntil([&] {
@@ -84,10 +136,10 @@ TEST_F(ReadPathTest, EventWhoseErrorsWereAlreadyClearedReadsNullError) {
     return errors != 0;
   }));
   EXPECT_EQ(errors, CE_FRAME);
-  SetEvent(release);
-  ASSERT_TRUE(WaitUntil([] { return TraceShowsEvent("NULL Error", "0"); })) << Trace();
+  Release();
+  ASSERT_TRUE(WaitUntil([] { return TraceShowsEventAndRearm("NULL Error", "0"); })) << Trace();
+  EXPECT_EQ(boxes.Count(), 0u);
   StopComm(0);
-  CloseHandle(release);
 }
 
 TEST_F(ReadPathTest, PurgeOfAPendingReadOnlyTracesAndReadingGoesOn) {

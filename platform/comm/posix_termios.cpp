@@ -52,6 +52,15 @@ int TtyConfigure(int fd, const TtySettings& s, std::uint32_t* actualBaud) {
 
 int TtyFlushInput(int fd) { return ioctl(fd, TCFLSH, TCIFLUSH) == 0 ? 0 : errno; }
 int TtyFlushOutput(int fd) { return ioctl(fd, TCFLSH, TCOFLUSH) == 0 ? 0 : errno; }
-int TtyRestartOutput(int fd) { return ioctl(fd, TCXONC, TCOON) == 0 ? 0 : errno; }
+int TtyRestartOutput(int fd) {
+  if (ioctl(fd, TCXONC, TCOON) != 0) return errno;
+  struct termios2 t;
+  if (ioctl(fd, TCGETS2, &t) != 0) return errno;
+  if (!(t.c_iflag & IXON)) return 0;
+  struct termios2 off = t;
+  off.c_iflag &= ~IXON;
+  if (ioctl(fd, TCSETS2, &off) != 0) return errno;
+  return ioctl(fd, TCSETS2, &t) == 0 ? 0 : errno;
+}
 
 }  // namespace qv::comm

@@ -26,6 +26,8 @@ int TtyConfigure(int fd, const TtySettings& settings, std::uint32_t* actualBaud)
 // tcflush / tcflow through the same headers: 0 or errno.
 int TtyFlushInput(int fd);
 int TtyFlushOutput(int fd);
+// Restarts output that tcflow or an XOFF from the far end stopped (the kernel restarts an
+// XOFF-stopped tty only when IXON is switched off, so it is switched off and on again).
 int TtyRestartOutput(int fd);
 
 }  // namespace qv::comm

@@ -1,0 +1,150 @@
+// The far ends the conformance suite runs against. Each opens a port whose far end echoes every
+// byte, and can hold the port's output the way that far end can.
+#pragma once
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "platform/comm/virtual_port_control.h"
+#include "tests/comm/comm_test_support.h"
+
+extern char** environ;
+
+namespace qv::comm::testing {
+
+class FarEnd {
+ public:
+  virtual ~FarEnd() = default;
+  virtual bool Ready(std::string* why) = 0;
+  virtual std::string PortName() = 0;
+  // Holds the port's output (writes stay pending) and lets it go again.
+  virtual void Hold(HANDLE port) = 0;
+  virtual void Release(HANDLE port) = 0;
+  // Whether the far end itself can send XOFF/XON (a scripted far end can).
+  virtual bool SendsXonXoff() const { return false; }
+  virtual void SendXoff() {}
+  virtual void SendXon() {}
+};
+
+// vloop0: RTS drives CTS, so dropping RTS with CTS output flow on holds the output.
+class LoopbackFarEnd : public FarEnd {
+ public:
+  bool Ready(std::string*) override { return true; }
+  std::string PortName() override { return "vloop0"; }
+  void Hold(HANDLE port) override {
+    DCB dcb;
+    GetCommState(port, &dcb);
+    dcb.fOutxCtsFlow = 1;
+    SetCommState(port, &dcb);
+    EscapeCommFunction(port, CLRRTS);
+    WaitUntil([&] {
+      DWORD ms = 0;
+      return GetCommModemStatus(port, &ms) && !(ms & MS_CTS_ON);
+    });
+  }
+  void Release(HANDLE port) override { EscapeCommFunction(port, SETRTS); }
+  bool SendsXonXoff() const override { return true; }
+  void SendXoff() override { InjectFromFarEnd("vloop0", "\x13", 1); }
+  void SendXon() override { InjectFromFarEnd("vloop0", "\x11", 1); }
+};
+
+// A pseudo-terminal pair; the test's own thread on the master echoes and sends XON/XOFF.
+class PtyFarEnd : public FarEnd {
+ public:
+  PtyFarEnd() {
+    if (pty_.ok()) echo_ = std::thread([this] { Echo(); });
+  }
+  ~PtyFarEnd() override {
+    stop_ = true;
+    if (echo_.joinable()) echo_.join();
+  }
+  bool Ready(std::string* why) override {
+    if (!pty_.ok()) *why = "no pseudo-terminal";
+    return pty_.ok();
+  }
+  std::string PortName() override { return pty_.slavePath(); }
+  void Hold(HANDLE port) override {
+    SetOutX(port);
+    SendXoff();
+    std::this_thread::sleep_for(Ms(50));  // the XOFF crosses the tty layer
+  }
+  void Release(HANDLE) override { SendXon(); }
+  bool SendsXonXoff() const override { return true; }
+  void SendXoff() override { pty_.Send("\x13"); }
+  void SendXon() override { pty_.Send("\x11"); }
+
+  static void SetOutX(HANDLE port) {
+    DCB dcb;
+    GetCommState(port, &dcb);
+    dcb.fOutX = 1;
+    SetCommState(port, &dcb);
+  }
+
+ private:
+  void Echo() {
+    while (!stop_) {
+      pollfd p{pty_.master(), POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = ::read(pty_.master(), buffer, sizeof buffer);
+      if (n > 0) [[maybe_unused]] auto w = ::write(pty_.master(), buffer, n);
+    }
+  }
+
+  PtyPair pty_;
+  std::atomic<bool> stop_{false};
+  std::thread echo_;
+};
+
+// socat owns the pty and runs cat behind it: a real peer that nobody here wrote. It cannot be
+// told to send XOFF, so the port holds itself: with XON/XOFF output flow on, an XOFF it sends
+// comes back through cat; SETXON restarts the output.
+class SocatFarEnd : public FarEnd {
+ public:
+  SocatFarEnd() {
+    char pattern[] = "/tmp/qv-socat-XXXXXX";
+    dir_ = ::mkdtemp(pattern);
+    link_ = dir_ + "/port";
+    const std::string address = "PTY,link=" + link_ + ",raw,echo=0";
+    const char* argv[] = {"socat", address.c_str(), "EXEC:cat", nullptr};
+    if (::posix_spawnp(&pid_, "socat", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+      pid_ = -1;
+    }
+    if (pid_ > 0) WaitUntil([&] { return ::access(link_.c_str(), F_OK) == 0; }, Ms(5000));
+  }
+  ~SocatFarEnd() override {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  bool Ready(std::string* why) override {
+    if (pid_ <= 0 || ::access(link_.c_str(), F_OK) != 0) {
+      *why = "socat did not start";
+      return false;
+    }
+    return true;
+  }
+  std::string PortName() override { return link_; }
+  void Hold(HANDLE port) override {
+    PtyFarEnd::SetOutX(port);
+    TransmitCommChar(port, 0x13);
+    std::this_thread::sleep_for(Ms(200));  // out, through socat and cat, and back
+  }
+  void Release(HANDLE port) override { EscapeCommFunction(port, SETXON); }
+
+ private:
+  std::string dir_;
+  std::string link_;
+  pid_t pid_ = -1;
+};
+
+}  // namespace qv::comm::testing

@@ -1,6 +1,8 @@
 #include "platform/ui/qt/dialog_template.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -212,8 +214,23 @@ bool TemplateDialog::Create() {
   if (created_) return true;
   created_ = true;
   resize(units_.X(template_.cx), units_.Y(template_.cy));
-  if (QWidget* owner = parentWidget(); owner && (template_.x || template_.y))
-    move(owner->mapToGlobal(QPoint(units_.X(template_.x), units_.Y(template_.y))));
+  if (QWidget* owner = parentWidget(); owner && (template_.x || template_.y)) {
+    QPoint at = owner->mapToGlobal(QPoint(units_.X(template_.x), units_.Y(template_.y)));
+    // Kept on the owner's screen.
+    if (QScreen* screen = owner->screen()) {
+      const QRect area = screen->availableGeometry();
+      at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - width())));
+      at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - height())));
+    }
+    move(at);
+  } else if (owner == nullptr) {
+    // A window without owner starts centred on the screen, so that the windows it owns can be
+    // placed relative to it before it is shown.
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+      const QRect area = screen->availableGeometry();
+      move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+  }
   QButtonGroup* radioGroup = nullptr;
   for (const ControlTemplate& c : template_.controls) {
     QWidget* w = CreateControl(c);
@@ -255,7 +272,7 @@ QWidget* TemplateDialog::CreateControl(const ControlTemplate& c) {
   if (c.style & WS_TABSTOP) w->setFocusPolicy(Qt::StrongFocus);
   QRect r = units_.ToPixels(c.x, c.y, c.cx, c.cy);
   // A combo box's template height is that of its dropped list; the box itself is one line.
-  if (cls == "COMBOBOX") r.setHeight(std::min(r.height(), w->sizeHint().height()));
+  if (qobject_cast<QComboBox*>(w)) r.setHeight(std::min(r.height(), w->sizeHint().height()));
   w->setGeometry(r);
   w->setEnabled(!(c.style & WS_DISABLED));
   w->setVisible(c.style & WS_VISIBLE);

@@ -1,0 +1,130 @@
+// The console: the program's main dialog (template 102). It owns the log view, the port and speed
+// choice, the send controls and the three tool panels, keeps the settings of the "Settings"
+// section (read when it is built and initialised, written once when its window ends) and is the
+// engine's console.
+#pragma once
+
+#include <QFont>
+#include <QIcon>
+#include <QString>
+#include <memory>
+
+#include "engine/console_sink.h"
+#include "platform/ui/qt/dialog_template.h"
+#include "support/layout_mgr.h"
+
+class CToolKDOBJ;
+class CToolStates;
+class CToolTests;
+class LogView;
+class MruComboBox;
+class QAction;
+
+// Control and command ids of the console's template.
+enum QuorvixControlId : int {
+  IDC_PORT = 1000,
+  IDC_OPENCLOSE = 1001,
+  IDC_FILENAME = 1016,
+  IDC_BROWSE = 1017,
+  IDC_LOG = 1018,
+  IDC_SPEED = 1019,
+  IDC_SENDLINE_TEXT = 1020,
+  IDC_SENDLINE = 1021,
+  IDC_CLEARLOG = 1022,
+  IDC_LOGFONT = 1023,
+  IDC_OPENTAPI = 1024,
+  IDC_OPENONPNP = 1025,
+  IDC_SENDFILE = 1026,
+  IDC_SEND = 1027,
+  IDC_HEXA = 1028,
+  IDC_VERBOSEMORE = 1029,
+  IDC_VERBOSE = 1033,
+  IDC_TIMESTAMP = 1034,
+  IDC_TOOL_TESTS = 1038,
+  IDC_TOOL_STATES = 1039,
+  IDC_TOOL_KDOBJ = 1040,
+  ID_DEVICE_LIST = 1047,  // a command without a control: context menu and shortcut
+  IDC_PORTCONFIG = 1054,
+  IDC_RAWFILE_GROUP = 1055,
+};
+
+// The template of the console (id 102).
+qv::ui::DialogTemplate QuorvixDialogTemplate();
+
+class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink {
+ public:
+  static constexpr int kTemplateId = 102;
+  static constexpr const char* kSection = "Settings";
+
+  // Reads the construction-time settings; the window is made by Create or DoModal.
+  // versionText replaces "%1" in the caption.
+  explicit CQuorvixDlg(const QString& versionText = QString(), QWidget* parent = nullptr);
+  ~CQuorvixDlg() override;
+
+  // The dialog the engine and the panels talk to (the one initialised last), or null.
+  static CQuorvixDlg* Current();
+
+  // ConsoleSink
+  void LogText(const char* text) override;
+  int OnCommData(const BYTE* data, DWORD count) override;
+  void RequestClose() override;
+
+  // Data exchange between the bound members and the controls (UpdateData).
+  void UpdateData(bool fromControls);
+
+  // Members bound to controls (data exchange).
+  QString m_PortName;    // 1000, as displayed
+  QString m_FileName;    // 1016
+  int m_PNPaware = 0;    // 1025
+  int m_HexMode = 0;     // 1028
+  int m_Verbose = 1;     // 1033
+  int m_VerbTime = 0;    // 1034
+  int m_VerboseMore = 0; // 1029
+
+  LogView* Log() const { return log_; }
+  QFont LogFont() const { return logFont_; }
+  CToolTests* TestsPanel() const { return tests_; }
+  CToolStates* StatesPanel() const { return states_; }
+  CToolKDOBJ* KdobjPanel() const { return kdobj_; }
+  LayoutMgr& Layout() { return layout_; }
+  const QIcon& LargeIcon() const { return icon_; }
+  QAction* DeviceListAction() const { return deviceListAction_; }
+
+  // The speed: the leading decimal number of the speed combo's text (0 when none).
+  int SelectedSpeed() const;
+  // Selects the first speed entry that begins with the rate in decimal and one blank; false
+  // (selection unchanged) when none does.
+  bool SelectSpeed(int rate);
+
+ protected:
+  bool OnInitDialog() override;
+  void OnDestroy() override;
+  void paintEvent(QPaintEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void BindHandlers();
+  void RestoreMainPlacement(const QByteArray& stored);
+  void RestorePanelPlacements(const QByteArray& stored);
+  void ShowStoredPanels();
+  void TogglePanel(QWidget* panel);
+  void OnCheckBox();
+  void OnClearLog();
+  void OnLogFont();
+  void ApplyLogFont(const QFont& font);
+  void WriteSettings();
+
+  QString versionText_;
+  QIcon icon_;
+  QFont logFont_;
+  LogView* log_ = nullptr;
+  MruComboBox* sendLine_ = nullptr;
+  CToolTests* tests_ = nullptr;
+  CToolStates* states_ = nullptr;
+  CToolKDOBJ* kdobj_ = nullptr;
+  LayoutMgr layout_;
+  QAction* deviceListAction_ = nullptr;
+};
+
+// The receive callback handed to the engine: forwards to the current console's OnCommData.
+int ConsoleReceive(const BYTE* data, DWORD count);

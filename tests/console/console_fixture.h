@@ -1,0 +1,72 @@
+// A console dialog driven offscreen: settings in a temporary folder, scripted message boxes and
+// common dialogs, the test's thread as the UI thread.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+
+#include "common/scripted_boxes.h"
+#include "console/quorvix_dlg.h"
+#include "platform/store/profile_store.h"
+#include "platform/ui/qt/dialog_service.h"
+#include "platform/ui/qt/qt_ui.h"
+
+namespace qv::test {
+
+class ConsoleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder_.isValid());
+    qv::store::UseFolderForTests(folder_.path());
+    static const bool installed = [] {
+      qv::ui::InstallQtUi();
+      return true;
+    }();
+    (void)installed;
+    dialogs_.onUnanswered = [](const qv::ui::ScriptedDialogs::Request&) {
+      ADD_FAILURE() << "Unexpected common dialog";
+    };
+  }
+
+  void TearDown() override { dlg_.reset(); }
+
+  // Builds and initialises the console as the program does before showing it.
+  CQuorvixDlg& Open() {
+    dlg_ = std::make_unique<CQuorvixDlg>(QStringLiteral("1.00"));
+    dlg_->Create();
+    dlg_->show();
+    // Let the window settle (frame, deferred size corrections).
+    QCoreApplication::processEvents();
+    return *dlg_;
+  }
+  // Ends the console's window (settings written) and the object.
+  void Close() {
+    if (dlg_) dlg_->DestroyWindow();
+    dlg_.reset();
+  }
+  CQuorvixDlg& Dlg() { return *dlg_; }
+
+  static bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+      if (timer.elapsed() > ms) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+  }
+
+  TestMessageBoxes boxes_;
+  qv::ui::ScriptedDialogs dialogs_;
+
+ private:
+  QTemporaryDir folder_;
+  std::unique_ptr<CQuorvixDlg> dlg_;
+};
+
+}  // namespace qv::test

@@ -1,0 +1,284 @@
+// Start-up and settings of the console: first-start defaults, what is written on close and read
+// back, window placements, panel toggles.
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+
+#include "console/log_font_record.h"
+#include "console/log_view.h"
+#include "console/window_placement.h"
+#include "console_fixture.h"
+#include "engine/comm.h"
+#include "tools/tool_kdobj.h"
+#include "tools/tool_states.h"
+#include "tools/tool_tests.h"
+
+using qv::test::ConsoleTest;
+
+namespace {
+
+const QString kSettings = QStringLiteral("Settings");
+
+QByteArray Placement(int left, int top, int right, int bottom, UINT showCmd) {
+  WINDOWPLACEMENT wp{};
+  wp.length = sizeof wp;
+  wp.showCmd = showCmd;
+  wp.rcNormalPosition = RECT{left, top, right, bottom};
+  return qv::console::PlacementBytes(wp);
+}
+
+}  // namespace
+
+TEST_F(ConsoleTest, FirstStartShowsTheDefaults) {
+  CQuorvixDlg& dlg = Open();
+  EXPECT_EQ(dlg.windowTitle(), "quor_vix 1.00");
+  EXPECT_EQ(dlg.GetDlgItemText(IDC_PORT), "\\\\.\\COM1");
+  EXPECT_EQ(dlg.GetDlgItemText(IDC_SPEED), "115200 bps");
+  EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_VERBOSE), BST_CHECKED);
+  EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_HEXA), BST_UNCHECKED);
+  EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_TIMESTAMP), BST_UNCHECKED);
+  EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_VERBOSEMORE), BST_UNCHECKED);
+  EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_OPENONPNP), BST_UNCHECKED);
+  EXPECT_EQ(dlg.GetDlgItemText(IDC_FILENAME), "test.wav");
+  EXPECT_EQ(dlg.GetDlgItemText(IDC_SENDLINE_TEXT), "ATE1V1&K3+CMEE=1");
+  // Only the states panel is shown, with its button checked.
+  EXPECT_FALSE(dlg.TestsPanel()->isVisible());
+  EXPECT_TRUE(dlg.StatesPanel()->isVisible());
+  EXPECT_FALSE(dlg.KdobjPanel()->isVisible());
+  EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_TOOL_TESTS), BST_UNCHECKED);
+  EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_TOOL_STATES), BST_CHECKED);
+  EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_TOOL_KDOBJ), BST_UNCHECKED);
+  // The log keeps the font it had (the dialog's).
+  EXPECT_EQ(dlg.LogFont().family(), dlg.DialogFont().family());
+  EXPECT_EQ(dlg.LogFont().pointSize(), dlg.DialogFont().pointSize());
+  // Send buttons wait for an open port; the panels hold their own stored values.
+  EXPECT_FALSE(dlg.GetDlgItem(IDC_SENDLINE)->isEnabled());
+  EXPECT_FALSE(dlg.GetDlgItem(IDC_SEND)->isEnabled());
+  EXPECT_TRUE(dlg.GetDlgItem(IDC_SENDFILE)->isEnabled());
+  EXPECT_EQ(dlg.KdobjPanel()->ObjectType(), 1);
+  EXPECT_EQ(dlg.KdobjPanel()->Category(), "SOUNDS");
+  EXPECT_EQ(CommConnection.console.Load(), static_cast<ConsoleSink*>(&dlg));
+}
+
+TEST_F(ConsoleTest, EveryControlOfTheTemplateIsThere) {
+  CQuorvixDlg& dlg = Open();
+  const std::pair<int, const char*> captions[] = {
+      {IDC_OPENCLOSE, "Open"},        {IDC_OPENTAPI, "Open with TAPI"},
+      {IDC_PORTCONFIG, "..."},        {IDC_SENDLINE, "Send Line"},
+      {IDC_SEND, "Send"},             {IDC_RAWFILE_GROUP, "Raw file send"},
+      {IDC_BROWSE, "..."},            {IDC_SENDFILE, "Send"},
+      {IDC_OPENONPNP, "Open on PNP"}, {IDC_HEXA, "Hexa"},
+      {IDC_VERBOSEMORE, "Verbose more"}, {IDC_VERBOSE, "Verbose"},
+      {IDC_TIMESTAMP, "Timestamp"},   {IDC_CLEARLOG, "Clear log"},
+      {IDC_LOGFONT, "Log font..."},   {IDC_TOOL_TESTS, "Miscellaneous tests"},
+      {IDC_TOOL_STATES, "Communication states"}, {IDC_TOOL_KDOBJ, "DOBX commands"}};
+  for (const auto& [id, caption] : captions) {
+    ASSERT_NE(dlg.GetDlgItem(id), nullptr) << id;
+    EXPECT_EQ(dlg.GetDlgItemText(id), caption) << id;
+  }
+  for (int id : {IDC_PORT, IDC_SPEED, IDC_LOG, IDC_SENDLINE_TEXT, IDC_FILENAME})
+    EXPECT_NE(dlg.GetDlgItem(id), nullptr) << id;
+  EXPECT_EQ(dlg.GetDlgItem(ID_DEVICE_LIST), nullptr) << "1047 is a command without a control";
+  auto* speed = dlg.Item<QComboBox>(IDC_SPEED);
+  ASSERT_EQ(speed->count(), 9);
+  EXPECT_EQ(speed->itemText(0), "806400 bps");
+  EXPECT_EQ(speed->itemText(8), "1200 bps");
+  // 1047 is reachable through the dialog's shortcut and context menu action.
+  int deviceList = 0;
+  dlg.OnCommand(ID_DEVICE_LIST, [&] { ++deviceList; });
+  dlg.DeviceListAction()->trigger();
+  EXPECT_EQ(deviceList, 1);
+  EXPECT_FALSE(dlg.DeviceListAction()->shortcut().isEmpty());
+}
+
+TEST_F(ConsoleTest, CloseWritesEverySettingWithItsKind) {
+  Open();
+  Close();
+  using namespace qv::store;
+  EXPECT_EQ(GetProfileString(kSettings, "PortName"), "\\\\.\\COM1");
+  EXPECT_EQ(GetProfileInt(kSettings, "BaudRate", -1), 115200);
+  EXPECT_EQ(GetProfileString(kSettings, "FileName"), "test.wav");
+  EXPECT_EQ(GetProfileInt(kSettings, "PNPaware", -1), 0);
+  EXPECT_EQ(GetProfileInt(kSettings, "HexMode", -1), 0);
+  EXPECT_EQ(GetProfileInt(kSettings, "Verbose", -1), 1);
+  EXPECT_EQ(GetProfileInt(kSettings, "VerbTime", -1), 0);
+  EXPECT_EQ(GetProfileInt(kSettings, "VerboseMore", -1), 0);
+  EXPECT_EQ(GetProfileInt(kSettings, "VisibleTools", -1), 2);
+  const auto font = GetProfileBinary(kSettings, "ConsoleFont");
+  ASSERT_TRUE(font.has_value());
+  EXPECT_EQ(font->size(), 60);
+  const auto placement = GetProfileBinary(kSettings, "WindowPlacement");
+  ASSERT_TRUE(placement.has_value());
+  EXPECT_EQ(placement->size(), 176);
+  for (int i = 0; i < 4; ++i) {
+    WINDOWPLACEMENT wp;
+    ASSERT_TRUE(qv::console::PlacementAt(*placement, i, &wp));
+    EXPECT_EQ(wp.length, 44u);
+    EXPECT_GT(wp.rcNormalPosition.right, wp.rcNormalPosition.left) << i;
+  }
+  // Ints and strings are not binary values.
+  for (const char* name : {"PortName", "BaudRate", "VisibleTools", "Verbose"})
+    EXPECT_FALSE(GetProfileBinary(kSettings, name).has_value()) << name;
+  EXPECT_FALSE(HasProfileEntry(kSettings, "BlockSize")) << "the console only reads it";
+}
+
+TEST_F(ConsoleTest, ChangedValuesComeBackAtTheNextStart) {
+  CQuorvixDlg& dlg = Open();
+  dlg.SetDlgItemText(IDC_PORT, "vloop0");
+  dlg.Item<QComboBox>(IDC_SPEED)->setCurrentIndex(5);  // 9600 bps
+  dlg.Item<QAbstractButton>(IDC_HEXA)->click();
+  dlg.Item<QAbstractButton>(IDC_TIMESTAMP)->click();
+  dlg.Item<QAbstractButton>(IDC_VERBOSE)->click();
+  dlg.SetDlgItemText(IDC_FILENAME, "/tmp/payload.bin");
+  dlg.Item<QAbstractButton>(IDC_TOOL_TESTS)->click();
+  dlg.Item<QAbstractButton>(IDC_TOOL_KDOBJ)->click();
+  dlg.Item<QAbstractButton>(IDC_TOOL_STATES)->click();
+  QFont chosen = dlg.LogFont();
+  chosen.setPointSize(15);
+  chosen.setBold(true);
+  dialogs_.AcceptFont(chosen);
+  dlg.Item<QAbstractButton>(IDC_LOGFONT)->click();
+  Close();
+
+  CQuorvixDlg& again = Open();
+  EXPECT_EQ(again.GetDlgItemText(IDC_PORT), "vloop0");
+  EXPECT_EQ(again.GetDlgItemText(IDC_SPEED), "9600 bps");
+  EXPECT_EQ(again.IsDlgButtonChecked(IDC_HEXA), BST_CHECKED);
+  EXPECT_EQ(again.IsDlgButtonChecked(IDC_TIMESTAMP), BST_CHECKED);
+  EXPECT_EQ(again.IsDlgButtonChecked(IDC_VERBOSE), BST_UNCHECKED);
+  EXPECT_EQ(again.GetDlgItemText(IDC_FILENAME), "/tmp/payload.bin");
+  EXPECT_TRUE(again.TestsPanel()->isVisible());
+  EXPECT_FALSE(again.StatesPanel()->isVisible());
+  EXPECT_TRUE(again.KdobjPanel()->isVisible());
+  EXPECT_EQ(again.IsDlgButtonChecked(IDC_TOOL_TESTS), BST_CHECKED);
+  EXPECT_EQ(again.IsDlgButtonChecked(IDC_TOOL_STATES), BST_UNCHECKED);
+  EXPECT_EQ(again.IsDlgButtonChecked(IDC_TOOL_KDOBJ), BST_CHECKED);
+  EXPECT_EQ(again.LogFont().pointSize(), 15);
+  EXPECT_TRUE(again.LogFont().bold());
+  EXPECT_EQ(again.Log()->font().pointSize(), 15);
+}
+
+TEST_F(ConsoleTest, UnknownStoredSpeedKeepsTheSelection) {
+  qv::store::WriteProfileInt(kSettings, "BaudRate", 12345);
+  qv::store::WriteProfileInt(kSettings, "BlockSize", 8192);
+  CQuorvixDlg& dlg = Open();
+  EXPECT_EQ(dlg.GetDlgItemText(IDC_SPEED), "115200 bps");
+  EXPECT_EQ(CommConnection.ReadBlockSize.Load(), 8192u);
+  EXPECT_GE(CommConnection.ReadBufferSize.Load(), 8192u);
+  SetCommBlockSize(4096);
+}
+
+TEST_F(ConsoleTest, PanelTogglesShowAndHide) {
+  CQuorvixDlg& dlg = Open();
+  auto* testsButton = dlg.Item<QAbstractButton>(IDC_TOOL_TESTS);
+  testsButton->click();
+  EXPECT_TRUE(dlg.TestsPanel()->isVisible());
+  EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_TOOL_TESTS), BST_CHECKED);
+  testsButton->click();
+  EXPECT_FALSE(dlg.TestsPanel()->isVisible());
+  EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_TOOL_TESTS), BST_UNCHECKED);
+  // A panel closed by its own close box unchecks its button and stays alive.
+  CToolStates* states = dlg.StatesPanel();
+  states->close();
+  EXPECT_FALSE(states->isVisible());
+  EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_TOOL_STATES), BST_UNCHECKED);
+  EXPECT_EQ(dlg.StatesPanel(), states);
+  EXPECT_TRUE(states->isWindow());
+  EXPECT_EQ(states->parentWidget(), &dlg) << "owned by the console";
+  Close();
+  EXPECT_EQ(qv::store::GetProfileInt(kSettings, "VisibleTools", -1), 0);
+}
+
+TEST_F(ConsoleTest, MaximisedComesBackNormalAndSmallIsEnlarged) {
+  // Template size of the console as it is built.
+  QSize templateSize;
+  {
+    CQuorvixDlg& probe = Open();
+    templateSize = probe.frameGeometry().size();
+    Close();
+  }
+  QByteArray block = Placement(40, 50, 60, 70, SW_SHOWMAXIMIZED);  // far smaller than the template
+  block += Placement(300, 310, 301, 311, SW_SHOWNORMAL);
+  block += Placement(320, 330, 2000, 2000, SW_SHOWNORMAL);
+  block += Placement(340, 350, 341, 351, SW_SHOWNORMAL);
+  qv::store::WriteProfileBinary(kSettings, "WindowPlacement", block);
+  qv::store::WriteProfileInt(kSettings, "VisibleTools", 7);
+
+  CQuorvixDlg& dlg = Open();
+  EXPECT_FALSE(dlg.isMaximized());
+  EXPECT_EQ(dlg.frameGeometry().topLeft(), QPoint(40, 50));
+  EXPECT_EQ(dlg.frameGeometry().size(), templateSize);
+  // Panels: stored position, their template size whatever was stored.
+  CToolPanel* panels[] = {dlg.TestsPanel(), dlg.StatesPanel(), dlg.KdobjPanel()};
+  const QPoint positions[] = {{300, 310}, {320, 330}, {340, 350}};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(panels[i]->frameGeometry().topLeft(), positions[i]) << i;
+    const auto& t = panels[i]->Template();
+    EXPECT_EQ(panels[i]->size(), QSize(panels[i]->Units().X(t.cx), panels[i]->Units().Y(t.cy))) << i;
+    EXPECT_TRUE(panels[i]->isVisible()) << i;
+  }
+}
+
+TEST_F(ConsoleTest, LargerStoredWindowKeepsItsSize) {
+  qv::store::WriteProfileBinary(kSettings, "WindowPlacement",
+                                Placement(10, 20, 10 + 900, 20 + 700, SW_SHOWNORMAL));
+  CQuorvixDlg& dlg = Open();
+  EXPECT_EQ(dlg.frameGeometry(), QRect(10, 20, 900, 700));
+  // One record only: the panels keep their template places.
+  EXPECT_NE(dlg.KdobjPanel()->frameGeometry().topLeft(), QPoint(0, 0));
+  Close();
+  // Closing writes all four records again.
+  EXPECT_EQ(qv::store::GetProfileBinary(kSettings, "WindowPlacement")->size(), 176);
+}
+
+TEST_F(ConsoleTest, ShortPlacementRecordsAreIgnored) {
+  QPoint defaultPos;
+  {
+    CQuorvixDlg& probe = Open();
+    defaultPos = probe.frameGeometry().topLeft();
+    Close();
+  }
+  // 30 bytes: not even the main record.
+  qv::store::WriteProfileBinary(kSettings, "WindowPlacement",
+                                Placement(111, 222, 2000, 2000, SW_SHOWNORMAL).left(30));
+  {
+    CQuorvixDlg& dlg = Open();
+    EXPECT_EQ(dlg.frameGeometry().topLeft(), defaultPos);
+    Close();
+  }
+  // 44 bytes plus part of a second record: the main dialog only.
+  qv::store::WriteProfileBinary(
+      kSettings, "WindowPlacement",
+      Placement(111, 222, 2000, 2000, SW_SHOWNORMAL) + Placement(5, 5, 9, 9, 1).left(20));
+  CQuorvixDlg& dlg = Open();
+  EXPECT_EQ(dlg.frameGeometry().topLeft(), QPoint(111, 222));
+  EXPECT_NE(dlg.StatesPanel()->frameGeometry().topLeft(), QPoint(5, 5));
+}
+
+TEST_F(ConsoleTest, DamagedFontRecordFallsBackToTheLogsFont) {
+  qv::store::WriteProfileBinary(kSettings, "ConsoleFont", QByteArray(12, '\x7f'));
+  CQuorvixDlg& dlg = Open();
+  EXPECT_EQ(dlg.LogFont().family(), dlg.DialogFont().family());
+}
+
+TEST(LogFontRecord, RoundTripsTheFont) {
+  QFont font(QStringLiteral("DejaVu Sans Mono"));
+  font.setPointSize(11);
+  font.setBold(true);
+  font.setItalic(true);
+  const LOGFONTA lf = qv::console::LogFontFromFont(font);
+  EXPECT_LT(lf.lfHeight, 0);
+  EXPECT_EQ(lf.lfWeight, FW_BOLD);
+  EXPECT_EQ(lf.lfItalic, 1);
+  EXPECT_STREQ(lf.lfFaceName, "DejaVu Sans Mono");
+  const QFont back = qv::console::FontFromLogFont(lf);
+  EXPECT_EQ(back.family(), font.family());
+  EXPECT_EQ(back.pointSize(), 11);
+  EXPECT_TRUE(back.bold());
+  EXPECT_TRUE(back.italic());
+  // A face name that fills the record without a terminator is cut, not over-read.
+  LOGFONTA full = lf;
+  std::memset(full.lfFaceName, 'A', sizeof full.lfFaceName);
+  EXPECT_EQ(qv::console::FontFromLogFont(full).family().size(), 32);
+  EXPECT_FALSE(qv::console::LogFontFromBytes(QByteArray(59, 0)).has_value());
+}

@@ -1,0 +1,3 @@
+#include "tools/port_handle.h"
+
+qv::engine::SharedWord<HANDLE> hPort{INVALID_HANDLE_VALUE};

@@ -220,19 +220,29 @@ void DriverCore::ReceiveBytesLocked(const std::uint8_t* data, std::size_t count,
   RaiseEventsLocked(events);
 }
 
+std::size_t DriverCore::InputRoomLocked() const {
+  std::size_t room = input_.size() < inCapacity_ ? inCapacity_ - input_.size() : 0;
+  if (!reads_.empty()) room += reads_.front()->want - reads_.front()->got;
+  return room;
+}
+
 void DriverCore::PullLineInputLocked() {
   if (!line_->DirectIo() || !open_ || closed_ || removed_ != ERROR_SUCCESS) return;
+  // What does not fit stays in the kernel's buffer (it counts in cbInQue), where the tty's own
+  // flow control and overrun accounting apply.
   std::uint8_t buffer[4096];
   for (;;) {
-    if (inputStopped_) break;  // the kernel holds the rest and applies its flow control
-    const long n = line_->ReadSome(buffer, sizeof buffer);
+    if (inputStopped_) break;
+    const std::size_t room = std::min(InputRoomLocked(), sizeof buffer);
+    if (room == 0) break;
+    const long n = line_->ReadSome(buffer, room);
     if (n < 0) {
       HangupLocked(ERROR_GEN_FAILURE);
       return;
     }
     if (n == 0) break;
     ReceiveBytesLocked(buffer, static_cast<std::size_t>(n), Clock::now());
-    if (n < static_cast<long>(sizeof buffer)) break;
+    if (n < static_cast<long>(room)) break;
   }
   if (const DWORD ce = line_->TakeLineErrors()) RecordErrorsLocked(ce);
 }
@@ -775,7 +785,7 @@ ServiceState DriverCore::Service(Clock::time_point now) {
   }
   state.deadline = deadline;
   state.wantTx = TxPendingLocked() > 0 && !TxHeldLocked();
-  state.wantRx = !inputStopped_;
+  state.wantRx = !inputStopped_ && (!line_->DirectIo() || InputRoomLocked() > 0);
   state.wantModem = dcb_.fOutxDsrFlow || dcb_.fDsrSensitivity ||
                     (mask_ & (EV_CTS | EV_DSR | EV_RLSD | EV_RING)) != 0;
   serviceDeadline_ = deadline;

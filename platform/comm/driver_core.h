@@ -84,6 +84,7 @@ class DriverCore final : public LineHost {
   void AdvanceWritesLocked(Clock::time_point now);
   void ReceiveBytesLocked(const std::uint8_t* data, std::size_t count, Clock::time_point now);
   void PullLineInputLocked();
+  std::size_t InputRoomLocked() const;
   void HangupLocked(DWORD error);
   void TransmitLocked();
   std::size_t TakeTxLocked(std::uint8_t* out, std::size_t max, Clock::time_point now);

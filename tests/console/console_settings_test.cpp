@@ -1,6 +1,11 @@
 // Start-up and settings of the console: first-start defaults, what is written on close and read
 // back, window placements, panel toggles.
 #include <QAbstractButton>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QTimer>
+#include <cstring>
+#include <map>
 #include <QComboBox>
 #include <QLineEdit>
 
@@ -281,4 +286,44 @@ TEST(LogFontRecord, RoundTripsTheFont) {
   std::memset(full.lfFaceName, 'A', sizeof full.lfFaceName);
   EXPECT_EQ(qv::console::FontFromLogFont(full).family().size(), 32);
   EXPECT_FALSE(qv::console::LogFontFromBytes(QByteArray(59, 0)).has_value());
+}
+
+TEST_F(ConsoleTest, ResizingStretchesTheLogAndMovesTheRightColumn) {
+  CQuorvixDlg& dlg = Open();
+  ASSERT_TRUE(dlg.Layout().IsAttached());
+  const int ids[] = {IDC_LOG, IDC_RAWFILE_GROUP, IDC_SENDLINE_TEXT, IDC_OPENTAPI, IDC_HEXA,
+                     IDC_SENDLINE, IDC_PORT};
+  std::map<int, QRect> before;
+  for (int id : ids) before[id] = dlg.GetDlgItem(id)->geometry();
+  dlg.resize(dlg.size() + QSize(40, 30));
+  QCoreApplication::processEvents();
+  auto after = [&](int id) { return dlg.GetDlgItem(id)->geometry(); };
+  EXPECT_EQ(after(IDC_LOG), before[IDC_LOG].adjusted(0, 0, 40, 30));
+  EXPECT_EQ(after(IDC_RAWFILE_GROUP), before[IDC_RAWFILE_GROUP].translated(40, 30));
+  EXPECT_EQ(after(IDC_SENDLINE_TEXT), before[IDC_SENDLINE_TEXT].adjusted(0, 30, 40, 30));
+  EXPECT_EQ(after(IDC_SENDLINE), before[IDC_SENDLINE].translated(40, 30));
+  EXPECT_EQ(after(IDC_OPENTAPI), before[IDC_OPENTAPI].translated(40, 0));
+  EXPECT_EQ(after(IDC_HEXA), before[IDC_HEXA].translated(40, 0));
+  EXPECT_EQ(after(IDC_PORT), before[IDC_PORT]);
+  // Never lower than the template.
+  EXPECT_GE(dlg.minimumHeight(), before[IDC_SENDLINE_TEXT].bottom());
+}
+
+TEST_F(ConsoleTest, EscapeEndsTheModalConsoleAndSavesTheSettings) {
+  int result = -1;
+  {
+    CQuorvixDlg dlg(QStringLiteral("1.00"));
+    QTimer::singleShot(0, &dlg, [&dlg] {
+      dlg.Item<QAbstractButton>(IDC_HEXA)->click();
+      QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+      QApplication::sendEvent(&dlg, &escape);
+    });
+    QTimer::singleShot(10000, &dlg, [&dlg] { dlg.EndDialog(-2); });  // bound
+    result = dlg.DoModal();
+    EXPECT_FALSE(qv::store::HasProfileEntry(kSettings, "HexMode")) << "written once, at the end";
+    dlg.DestroyWindow();
+  }
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(qv::store::GetProfileInt(kSettings, "HexMode", -1), 1);
+  EXPECT_EQ(qv::store::GetProfileBinary(kSettings, "WindowPlacement")->size(), 176);
 }

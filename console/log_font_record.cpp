@@ -3,6 +3,7 @@
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -44,8 +45,9 @@ QFont FontFromLogFont(const LOGFONTA& lf) {
   const QString face = QString::fromUtf8(lf.lfFaceName, len);
   if (!face.isEmpty()) font.setFamily(face);
   const double dpi = ScreenDpi();
+  // A damaged record must not ask for a font of millions of points.
   if (lf.lfHeight < 0)
-    font.setPointSizeF(double(-qint64(lf.lfHeight)) * 72.0 / dpi);
+    font.setPointSizeF(std::clamp(double(-qint64(lf.lfHeight)) * 72.0 / dpi, 1.0, 500.0));
   else if (lf.lfHeight > 0)
     font.setPixelSize(int(std::min<LONG>(lf.lfHeight, 1000)));
   if (lf.lfWeight > 0) font.setWeight(QFont::Weight(std::clamp<LONG>(lf.lfWeight, 1, 1000)));

@@ -138,8 +138,8 @@ bool CQuorvixDlg::OnInitDialog() {
   // 8. The telephony line service is initialised here once the telephony layer exists (its
   // issue adds the call); the "Open with TAPI" button is there already.
 
-  // 9. The port list. Discovery fills it here once port discovery exists (its issue adds
-  // RefreshPortList); the drop-down is wide enough for the port labels.
+  // 9. The port list; the drop-down is wide enough for the port labels.
+  RefreshPortList();
   if (auto* port = Item<QComboBox>(IDC_PORT)) port->view()->setMinimumWidth(kPortListWidth);
 
   // 10. The port as displayed last time.
@@ -170,8 +170,8 @@ bool CQuorvixDlg::OnInitDialog() {
   UpdateData(false);
   if (auto* file = Item<QLineEdit>(IDC_FILENAME)) file->setCursorPosition(int(file->text().size()));
 
-  // 15. The selected port's default configuration is shown here once port open and close exist
-  // (their issue adds ShowPortDefaults, which may change the speed chosen in step 11).
+  // 15. The selected port's default configuration (it may change the speed chosen in step 11).
+  ShowPortDefaults();
 
   // 16. The panels that were visible.
   ShowStoredPanels();
@@ -189,6 +189,7 @@ void CQuorvixDlg::BindHandlers() {
   OnCommand(IDC_TOOL_TESTS, [this] { TogglePanel(tests_); });
   OnCommand(IDC_TOOL_STATES, [this] { TogglePanel(states_); });
   OnCommand(IDC_TOOL_KDOBJ, [this] { TogglePanel(kdobj_); });
+  BindPortHandlers();  // port_open_close.cpp
 
   // Command 1047 has no control: the context menu and a shortcut send it.
   deviceListAction_ = new QAction(QStringLiteral("&Device list"), this);

@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QString>
 #include <memory>
+#include <string>
 
 #include "engine/console_sink.h"
 #include "platform/ui/qt/dialog_template.h"
@@ -19,6 +20,7 @@ class CToolTests;
 class LogView;
 class MruComboBox;
 class QAction;
+struct DCB;
 
 // Control and command ids of the console's template.
 enum QuorvixControlId : int {
@@ -96,6 +98,17 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink {
   // (selection unchanged) when none does.
   bool SelectSpeed(int rate);
 
+  // The port (port_open_close.cpp): run once a handle is in hPort; start = 1 also starts the
+  // engine. The driver's speed against the chosen one; the open error box for an operation.
+  void PortOpened(int start);
+  void CheckDriverBaud(const DCB& dcb);
+  void ReportOpenError(const char* operation);
+  // Logs the default configuration of the port in the combo box, once per port chosen.
+  void ShowPortDefaults();
+  // The port list and the port name in the combo box (port_discovery.h).
+  void RefreshPortList();
+  std::string PortNameFromCombo();
+
  protected:
   bool OnInitDialog() override;
   void OnDestroy() override;
@@ -104,6 +117,12 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink {
 
  private:
   void BindHandlers();
+  void BindPortHandlers();
+  void OnOpenClose();
+  void OnSpeedChange();
+  void OnPortChosen();
+  void OnPortConfig();
+  void OnDeviceList();
   void RestoreMainPlacement(const QByteArray& stored);
   void RestorePanelPlacements(const QByteArray& stored);
   void ShowStoredPanels();
@@ -124,6 +143,7 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink {
   CToolKDOBJ* kdobj_ = nullptr;
   LayoutMgr layout_;
   QAction* deviceListAction_ = nullptr;
+  std::string lastDefaultsName_;  // the port whose defaults were shown last
 };
 
 // The receive callback handed to the engine: forwards to the current console's OnCommData.

@@ -7,8 +7,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "common/scripted_boxes.h"
 #include "console/quorvix_dlg.h"
@@ -23,6 +25,9 @@ class ConsoleTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(folder_.isValid());
     qv::store::UseFolderForTests(folder_.path());
+    // The comm layer keeps each port's default configuration per user: in the same folder.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg_ = xdg;
+    setenv("XDG_CONFIG_HOME", folder_.path().toLocal8Bit().constData(), 1);
     static const bool installed = [] {
       qv::ui::InstallQtUi();
       return true;
@@ -33,7 +38,13 @@ class ConsoleTest : public ::testing::Test {
     };
   }
 
-  void TearDown() override { dlg_.reset(); }
+  void TearDown() override {
+    dlg_.reset();
+    if (savedXdg_.empty())
+      unsetenv("XDG_CONFIG_HOME");
+    else
+      setenv("XDG_CONFIG_HOME", savedXdg_.c_str(), 1);
+  }
 
   // Builds and initialises the console as the program does before showing it.
   CQuorvixDlg& Open() {
@@ -66,6 +77,7 @@ class ConsoleTest : public ::testing::Test {
 
  private:
   QTemporaryDir folder_;
+  std::string savedXdg_;
   std::unique_ptr<CQuorvixDlg> dlg_;
 };
 

@@ -14,6 +14,7 @@
 #include "console/window_placement.h"
 #include "console_fixture.h"
 #include "engine/comm.h"
+#include "platform/comm/comm_api.h"
 #include "tools/tool_kdobj.h"
 #include "tools/tool_states.h"
 #include "tools/tool_tests.h"
@@ -23,6 +24,16 @@ using qv::test::ConsoleTest;
 namespace {
 
 const QString kSettings = QStringLiteral("Settings");
+
+// The speed shown after a first start: 115200 bps, unless the default port "\\.\COM1" exists on
+// this machine, whose default configuration then chooses the speed.
+QString FirstStartSpeed() {
+  std::vector<DWORD> buffer(1076 / sizeof(DWORD));
+  auto* config = reinterpret_cast<COMMCONFIG*>(buffer.data());
+  DWORD size = 1076;
+  if (!GetDefaultCommConfigA("COM1", config, &size)) return QStringLiteral("115200 bps");
+  return QString::number(config->dcb.BaudRate) + QStringLiteral(" bps");
+}
 
 QByteArray Placement(int left, int top, int right, int bottom, UINT showCmd) {
   WINDOWPLACEMENT wp{};
@@ -38,7 +49,7 @@ TEST_F(ConsoleTest, FirstStartShowsTheDefaults) {
   CQuorvixDlg& dlg = Open();
   EXPECT_EQ(dlg.windowTitle(), "quor_vix 1.00");
   EXPECT_EQ(dlg.GetDlgItemText(IDC_PORT), "\\\\.\\COM1");
-  EXPECT_EQ(dlg.GetDlgItemText(IDC_SPEED), "115200 bps");
+  EXPECT_EQ(dlg.GetDlgItemText(IDC_SPEED), FirstStartSpeed());
   EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_VERBOSE), BST_CHECKED);
   EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_HEXA), BST_UNCHECKED);
   EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_TIMESTAMP), BST_UNCHECKED);
@@ -101,7 +112,7 @@ TEST_F(ConsoleTest, CloseWritesEverySettingWithItsKind) {
   Close();
   using namespace qv::store;
   EXPECT_EQ(GetProfileString(kSettings, "PortName"), "\\\\.\\COM1");
-  EXPECT_EQ(GetProfileInt(kSettings, "BaudRate", -1), 115200);
+  EXPECT_EQ(GetProfileInt(kSettings, "BaudRate", -1), FirstStartSpeed().section(' ', 0, 0).toInt());
   EXPECT_EQ(GetProfileString(kSettings, "FileName"), "test.wav");
   EXPECT_EQ(GetProfileInt(kSettings, "PNPaware", -1), 0);
   EXPECT_EQ(GetProfileInt(kSettings, "HexMode", -1), 0);
@@ -164,6 +175,8 @@ TEST_F(ConsoleTest, ChangedValuesComeBackAtTheNextStart) {
 }
 
 TEST_F(ConsoleTest, UnknownStoredSpeedKeepsTheSelection) {
+  // A port without a default configuration, so that only the stored speed counts.
+  qv::store::WriteProfileString(kSettings, "PortName", "\\\\.\\nosuchport0");
   qv::store::WriteProfileInt(kSettings, "BaudRate", 12345);
   qv::store::WriteProfileInt(kSettings, "BlockSize", 8192);
   CQuorvixDlg& dlg = Open();

@@ -1,0 +1,368 @@
+// The console's port commands: Open/Close, the line settings applied when a port opens, speed
+// changes, the port's default configuration and its configuration dialog.
+#include "console/port_open_close.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QEvent>
+#include <QLineEdit>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "console/port_discovery.h"
+#include "console/quorvix_dlg.h"
+#include "engine/comm.h"
+#include "platform/comm/comm_api.h"
+#include "platform/sync/event.h"
+#include "platform/sync/kernel_object.h"
+#include "platform/sync/last_error.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/qt/comm_config_dialog.h"
+#include "platform/ui/qt/qt_ui.h"
+#include "support/checked_call.h"
+#include "tools/port_handle.h"
+#include "tools/tool_kdobj.h"
+#include "tools/tool_states.h"
+#include "tools/tool_tests.h"
+
+namespace qv::console {
+namespace {
+
+constexpr const char* kSourceModule = "quor_vixDlg";
+constexpr const char* kAppName = "quor_vix";
+constexpr const char* kDevicePrefix = "\\\\.\\";  // "\\.\"
+
+// Appends printf output to a line of at most 1023 characters.
+void AppendFormatted(std::string& line, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+void AppendFormatted(std::string& line, const char* format, ...) {
+  char piece[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(piece, sizeof piece, format, args);
+  va_end(args);
+  line += piece;
+  if (line.size() > 1023) line.resize(1023);
+}
+
+// A UTF-16 text of sizeInBytes / 2 characters at offset from base, as far as it lies before end.
+std::string WideText(const BYTE* base, const BYTE* end, DWORD offset, DWORD sizeInBytes) {
+  if (base >= end || offset >= static_cast<DWORD>(end - base)) return {};
+  const BYTE* p = base + offset;
+  const std::size_t count =
+      std::min<std::size_t>(sizeInBytes / 2, static_cast<std::size_t>(end - p) / 2);
+  std::u16string wide(count, u'\0');
+  std::memcpy(wide.data(), p, count * 2);
+  // "%.*S" stops at a terminator inside the counted characters.
+  wide.resize(std::min(wide.size(), wide.find(u'\0')));
+  return QString::fromUtf16(wide.data(), qsizetype(wide.size())).toLocal8Bit().toStdString();
+}
+
+// A COMMCONFIG buffer of the console's size, aligned for the record.
+class ConfigBuffer {
+ public:
+  COMMCONFIG* Config() { return reinterpret_cast<COMMCONFIG*>(words_.data()); }
+  const BYTE* Bytes() { return reinterpret_cast<const BYTE*>(words_.data()); }
+
+ private:
+  std::vector<DWORD> words_ = std::vector<DWORD>(kCommConfigBufferSize / sizeof(DWORD), 0);
+};
+
+std::string WithoutDevicePrefix(const std::string& name) {
+  return name.rfind(kDevicePrefix, 0) == 0 ? name.substr(4) : name;
+}
+
+// SetCommState with the console's rule: a refused parameter (87) is the driver's answer and not
+// reported; any other failure asks the user, and Retry repeats the call.
+void SetCommStateReported(HANDLE port, const DCB& dcb) {
+  while (!SetCommState(port, &dcb)) {
+    if (GetLastError() == ERROR_INVALID_PARAMETER) return;
+    if (!RetryOnLastError(kSourceModule, __LINE__)) return;
+  }
+}
+
+void GetCommStateChecked(HANDLE port, DCB* dcb) {
+  qv::support::CheckLastError(kSourceModule, [&] { return GetCommState(port, dcb); });
+}
+
+// Qt's combo box has no notification for a drop-down list closed without a choice; this filter
+// on the list's popup sends CBN_SELENDCANCEL when the popup hides and no entry was activated.
+class SelectionEndWatch : public QObject {
+ public:
+  SelectionEndWatch(QComboBox* combo, qv::ui::TemplateDialog* dialog, int id)
+      : QObject(combo), combo_(combo), dialog_(dialog), id_(id) {
+    QObject::connect(combo, &QComboBox::activated, this, [this] { activated_ = true; });
+    // view() creates the popup container, the window that shows and hides.
+    combo->view()->window()->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show) {
+      activated_ = false;
+    } else if (event->type() == QEvent::Hide) {
+      // The combo box reports a choice only after its popup has hidden.
+      QTimer::singleShot(0, this, [this] {
+        if (!activated_ && combo_->isEnabled()) dialog_->SendCommand(id_, CBN_SELENDCANCEL);
+      });
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  QComboBox* combo_;
+  qv::ui::TemplateDialog* dialog_;
+  int id_;
+  bool activated_ = false;
+};
+
+}  // namespace
+
+std::string DefaultCommConfigLine(const BYTE* config, DWORD size) {
+  COMMCONFIG head{};
+  std::memcpy(&head, config, std::min<std::size_t>(size, sizeof head));
+  std::string line;
+  AppendFormatted(line, "DEFAULTCOMMCONFIG %x %x", head.wVersion, head.dwProviderSubType);
+  constexpr DWORD kFixed = offsetof(MODEMSETTINGS, abVariablePortion);
+  if (head.dwProviderSubType == PST_MODEM && size >= kFixed &&
+      head.dwProviderOffset <= size - kFixed) {
+    const BYTE* settingsAt = config + head.dwProviderOffset;
+    MODEMSETTINGS ms;
+    std::memcpy(&ms, settingsAt, kFixed);
+    const std::string devSpecific =
+        WideText(settingsAt, config + size, ms.dwDevSpecificOffset, ms.dwDevSpecificSize);
+    AppendFormatted(line, "\r\nMODEMSETTINGS %d/%d %d:'%s' %x %x %x %x %x  %x %d",
+                    static_cast<int>(ms.dwActualSize), static_cast<int>(ms.dwRequiredSize),
+                    static_cast<int>(ms.dwDevSpecificSize), devSpecific.c_str(),
+                    ms.dwCallSetupFailTimer, ms.dwInactivityTimeout, ms.dwSpeakerVolume,
+                    ms.dwSpeakerMode, ms.dwPreferredModemOptions, ms.dwNegotiatedModemOptions,
+                    static_cast<int>(ms.dwNegotiatedDCERate));
+  }
+  return line;
+}
+
+}  // namespace qv::console
+
+using namespace qv::console;
+
+void CQuorvixDlg::BindPortHandlers() {
+  OnCommand(IDC_OPENCLOSE, [this] { OnOpenClose(); });
+  OnNotify(IDC_SPEED, CBN_SELCHANGE, [this] { OnSpeedChange(); });
+  OnNotify(IDC_PORT, CBN_SELENDOK, [this] { PostMessage(WM_PORT_CHOSEN); });
+  OnNotify(IDC_PORT, CBN_SELENDCANCEL, [this] { PostMessage(WM_PORT_CHOSEN); });
+  OnMessage(WM_PORT_CHOSEN, [this](WPARAM, LPARAM) {
+    OnPortChosen();
+    return LPARAM(0);
+  });
+  OnMessage(WM_SHOW_PORT_DEFAULTS, [this](WPARAM, LPARAM) {
+    ShowPortDefaults();
+    return LPARAM(0);
+  });
+  OnCommand(IDC_PORTCONFIG, [this] { OnPortConfig(); });
+  OnCommand(ID_DEVICE_LIST, [this] { OnDeviceList(); });
+  if (auto* port = Item<QComboBox>(IDC_PORT)) new SelectionEndWatch(port, this, IDC_PORT);
+}
+
+void CQuorvixDlg::RefreshPortList() { qv::console::RefreshPortList(Item<QComboBox>(IDC_PORT)); }
+
+std::string CQuorvixDlg::PortNameFromCombo() {
+  return qv::console::PortNameFromCombo(Item<QComboBox>(IDC_PORT));
+}
+
+void CQuorvixDlg::OnDeviceList() {
+  DeviceListCommand([this](const char* text) { LogText(text); });
+}
+
+void CQuorvixDlg::OnOpenClose() {
+  if (hPort == INVALID_HANDLE_VALUE) {
+    const std::string name = PortNameFromCombo();
+    hPort = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OVERLAPPED, nullptr);
+    if (hPort == INVALID_HANDLE_VALUE) {
+      ReportOpenError("CreateFile");
+      return;
+    }
+    PortOpened(1);
+    return;
+  }
+
+  // 1. The panels first, so that none of them uses the port while it goes.
+  if (states_) states_->SetConnectionState(0);
+  if (kdobj_) kdobj_->EnableCommands(false);
+  if (tests_) tests_->EnableConnectionControls(0);
+  // 2.-3. The engine ends before the handle does.
+  StopComm(0);
+  CloseHandle(hPort);
+  hPort = INVALID_HANDLE_VALUE;
+  // 4. An overlapped test waiting for a block is released.
+  if (tests_ && tests_->blockReceived) SetEvent(tests_->blockReceived);
+  // 5. A telephony call is released here once the telephony line open exists.
+  // 6. The controls of the closed state.
+  EnableDlgItem(IDC_SENDLINE, false);
+  EnableDlgItem(IDC_SEND, false);
+  EnableDlgItem(IDC_OPENTAPI, true);
+  CheckDlgButton(IDC_OPENONPNP, BST_UNCHECKED);
+  EnableDlgItem(IDC_OPENONPNP, true);
+  EnableDlgItem(IDC_PORT, true);
+  SetDlgItemText(IDC_OPENCLOSE, QStringLiteral("Open"));
+  UpdateData(true);
+}
+
+void CQuorvixDlg::PortOpened(int start) {
+  // 1. The controls of the open state.
+  if (states_) states_->setEnabled(true);
+  EnableDlgItem(IDC_SENDLINE, true);
+  EnableDlgItem(IDC_SEND, true);
+  EnableDlgItem(IDC_OPENTAPI, false);
+  EnableDlgItem(IDC_OPENONPNP, false);
+  EnableDlgItem(IDC_PORT, false);
+  SetDlgItemText(IDC_OPENCLOSE, QStringLiteral("Close"));
+  EnableDlgItem(IDC_OPENCLOSE, true);
+
+  // 2.-4. 8 data bits, no parity, one stop bit, binary, no software flow control, at the chosen
+  // speed; everything else as the driver has it. A DCB that could not be read is not sent back
+  // as garbage: it stays zero, which the driver refuses.
+  DCB dcb{};
+  GetCommStateChecked(hPort, &dcb);
+  dcb.BaudRate = DWORD(SelectedSpeed());
+  dcb.fBinary = 1;
+  dcb.fParity = 0;
+  dcb.fOutX = 0;
+  dcb.fInX = 0;
+  dcb.fNull = 0;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  SetCommStateReported(hPort, dcb);
+
+  // 5. What the driver made of it.
+  DCB actual{};
+  GetCommStateChecked(hPort, &actual);
+  CheckDriverBaud(actual);
+
+  // 6. Nothing left over from before goes out.
+  qv::support::CheckLastError(kSourceModule,
+                              [&] { return PurgeComm(hPort, PURGE_TXABORT | PURGE_TXCLEAR); });
+  if (!start) return;
+
+  // 8. An engine that does not start has said why; the port closes again.
+  if (!StartComm(hPort, ConsoleReceive)) PostCommand(IDC_OPENCLOSE);
+
+  // 9. The panels.
+  if (states_) states_->SetConnectionState(1);
+  if (kdobj_) kdobj_->EnableCommands(true);
+  if (tests_) tests_->EnableConnectionControls(1);
+}
+
+void CQuorvixDlg::CheckDriverBaud(const DCB& dcb) {
+  const int requested = SelectedSpeed();
+  const int accepted = int(dcb.BaudRate);
+  if (requested == accepted) return;
+  char text[512];
+  std::snprintf(text, sizeof text, kDriverBaudFormat, requested, accepted);
+  MessageBoxA(qv::ui::ToHwnd(this), text, kAppName, MB_OK | MB_ICONEXCLAMATION);
+  SelectSpeed(accepted);
+}
+
+void CQuorvixDlg::ReportOpenError(const char* operation) {
+  const DWORD code = GetLastError();
+  const std::string reason = qv::sync::SystemErrorText(code);
+  char text[1024];
+  std::snprintf(text, sizeof text, kOpenErrorFormat, int(code), operation, reason.c_str());
+  MessageBoxA(qv::ui::ToHwnd(this), text, "Error", MB_OK | MB_ICONSTOP);
+}
+
+void CQuorvixDlg::OnSpeedChange() {
+  if (hPort == INVALID_HANDLE_VALUE) {
+    // Closed: the speed becomes the port's stored default. Failures are silent: a port that is
+    // not there now simply keeps no default.
+    const std::string device = WithoutDevicePrefix(PortNameFromCombo());
+    ConfigBuffer buffer;
+    DWORD size = kCommConfigBufferSize;
+    if (!GetDefaultCommConfigA(device.c_str(), buffer.Config(), &size)) return;
+    buffer.Config()->dcb.BaudRate = DWORD(SelectedSpeed());
+    SetDefaultCommConfigA(device.c_str(), buffer.Config(), size);
+    return;
+  }
+  DCB dcb{};
+  GetCommStateChecked(hPort, &dcb);
+  dcb.BaudRate = DWORD(SelectedSpeed());
+  SetCommStateReported(hPort, dcb);
+  DCB actual{};
+  GetCommStateChecked(hPort, &actual);
+  CheckDriverBaud(actual);
+}
+
+void CQuorvixDlg::OnPortChosen() {
+  auto* port = Item<QComboBox>(IDC_PORT);
+  if (port == nullptr) return;
+  // The selection before PortNameFromCombo cleans the text (and with it the selection).
+  const bool entrySelected = ComboSelection(port) >= 0;
+  const std::string form = kDevicePrefix + PortNameFromCombo();
+  if (entrySelected) {
+    const QSignalBlocker quiet(port);  // a text set by the program is no edit of the user's
+    port->setCurrentIndex(-1);
+    port->setEditText(QString::fromLocal8Bit(form));
+  }
+  if (port->lineEdit()) port->lineEdit()->selectAll();
+  SendMessage(WM_SHOW_PORT_DEFAULTS);
+}
+
+void CQuorvixDlg::ShowPortDefaults() {
+  const std::string name = PortNameFromCombo();
+  if (name == lastDefaultsName_) return;
+  lastDefaultsName_ = name;
+
+  ConfigBuffer buffer;
+  DWORD size = kCommConfigBufferSize;
+  if (!GetDefaultCommConfigA(name.c_str(), buffer.Config(), &size)) {
+    // "\\.\COM1" has its defaults under "COM1".
+    size = kCommConfigBufferSize;
+    const std::string shorter = name.size() > 4 ? name.substr(4) : std::string();
+    if (!GetDefaultCommConfigA(shorter.c_str(), buffer.Config(), &size)) return;
+  }
+  LogText(DefaultCommConfigLine(buffer.Bytes(), std::min(size, kCommConfigBufferSize)).c_str());
+  SelectSpeed(int(buffer.Config()->dcb.BaudRate));
+}
+
+void CQuorvixDlg::OnPortConfig() {
+  const std::string device = WithoutDevicePrefix(PortNameFromCombo());
+  const bool open = hPort != INVALID_HANDLE_VALUE;
+  ConfigBuffer buffer;
+  COMMCONFIG* config = buffer.Config();
+  DWORD size = kCommConfigBufferSize;
+  if (!open) {
+    if (!GetDefaultCommConfigA(device.c_str(), config, &size)) {
+      ReportOpenError("GetDefaultCommConfig");
+      return;
+    }
+  } else if (!GetCommConfig(hPort, config, &size)) {
+    ReportOpenError("GetCommConfig");
+    return;
+  }
+  // Cancel is no error: the configuration as read is written back below.
+  if (!CommConfigDialogA(device.c_str(), qv::ui::ToHwnd(this), config) &&
+      GetLastError() != ERROR_CANCELLED) {
+    ReportOpenError("CommConfigDialog");
+    return;
+  }
+  if (!open) {
+    if (SetDefaultCommConfigA(device.c_str(), config, size)) {
+      lastDefaultsName_.clear();
+      ShowPortDefaults();
+    } else {
+      ReportOpenError("SetDefaultCommConfig");
+    }
+    return;
+  }
+  if (SetCommConfig(hPort, config, size)) {
+    SelectSpeed(int(config->dcb.BaudRate));
+    if (states_) states_->SetConnectionState(2);
+  } else {
+    ReportOpenError("SetCommConfig");
+  }
+}

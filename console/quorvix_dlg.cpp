@@ -190,6 +190,7 @@ void CQuorvixDlg::BindHandlers() {
   OnCommand(IDC_TOOL_STATES, [this] { TogglePanel(states_); });
   OnCommand(IDC_TOOL_KDOBJ, [this] { TogglePanel(kdobj_); });
   BindPortHandlers();  // port_open_close.cpp
+  BindSendHandlers();  // quorvix_send.cpp
 
   // Command 1047 has no control: the context menu and a shortcut send it.
   deviceListAction_ = new QAction(QStringLiteral("&Device list"), this);

@@ -109,6 +109,12 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink {
   void RefreshPortList();
   std::string PortNameFromCombo();
 
+  // Sending (quorvix_send.cpp), used by the object panel too: the whole file as one write
+  // request; the file as the phone's object frame (raw for the contact and calendar categories).
+  void SendFile(const char* path);
+  void SendObjectFile(const char* path);
+  MruComboBox* SendLineCombo() const { return sendLine_; }
+
  protected:
   bool OnInitDialog() override;
   void OnDestroy() override;
@@ -123,6 +129,11 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink {
   void OnPortChosen();
   void OnPortConfig();
   void OnDeviceList();
+  void BindSendHandlers();
+  void OnSendLine();
+  void OnSend();
+  void OnBrowse();
+  void SelectSentText();
   void RestoreMainPlacement(const QByteArray& stored);
   void RestorePanelPlacements(const QByteArray& stored);
   void ShowStoredPanels();

@@ -144,7 +144,7 @@ void DriverCore::AbortAllLocked(std::deque<RequestPtr>& queue, DWORD error) {
 void DriverCore::KickIfEarlierLocked(Clock::time_point deadline) {
   if (deadline < serviceDeadline_) {
     serviceDeadline_ = deadline;
-    WakeLineLocked();
+    if (open_ && !closed_) line_->ArmDeadline(deadline);
   }
 }
 
@@ -262,6 +262,10 @@ DWORD DriverCore::Read(void* buffer, DWORD count, DWORD* read, OVERLAPPED* ov) {
   }
   reads_.push_back(r);
   AdvanceReadsLocked(Clock::now());
+  // A full driver queue stopped the service thread from watching the line; now there is room.
+  if (line_->DirectIo() && !serviceWantsRx_ && !serviceAwake_ && InputRoomLocked() > 0) {
+    WakeLineLocked();
+  }
   return FinishSubmitLocked(lock, r, read);
 }
 
@@ -376,7 +380,8 @@ DWORD DriverCore::Write(const void* buffer, DWORD count, DWORD* written, OVERLAP
   if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE) ApplyLinesLocked(false);
   if (line_->DirectIo()) {
     TransmitLocked();
-    if (!r->done) WakeLineLocked();  // the service thread waits until the line takes more
+    // The service thread has to wait until the line takes more, unless it does so already.
+    if (!r->done && !serviceWantsTx_ && !serviceAwake_) WakeLineLocked();
   } else {
     WakeLineLocked();
   }
@@ -601,6 +606,7 @@ DWORD DriverCore::Setup(DWORD inQueue, DWORD outQueue) {
   inCapacity_ = inQueue;
   outCapacity_ = outQueue;
   UpdateInputFlowLocked();
+  WakeLineLocked();  // a larger queue may let the service thread read on
   return ERROR_SUCCESS;
 }
 
@@ -708,11 +714,13 @@ std::size_t DriverCore::TakeTx(std::uint8_t* out, std::size_t max) {
 
 void DriverCore::TransmitReady() {
   Lock lock(mu_);
+  serviceAwake_ = true;
   TransmitLocked();
 }
 
 void DriverCore::ReceiveReady() {
   Lock lock(mu_);
+  serviceAwake_ = true;
   PullLineInputLocked();
 }
 
@@ -785,10 +793,14 @@ ServiceState DriverCore::Service(Clock::time_point now) {
   }
   state.deadline = deadline;
   state.wantTx = TxPendingLocked() > 0 && !TxHeldLocked();
+  serviceWantsTx_ = state.wantTx;
   state.wantRx = !inputStopped_ && (!line_->DirectIo() || InputRoomLocked() > 0);
+  serviceWantsRx_ = state.wantRx;
   state.wantModem = dcb_.fOutxDsrFlow || dcb_.fDsrSensitivity ||
                     (mask_ & (EV_CTS | EV_DSR | EV_RLSD | EV_RING)) != 0;
   serviceDeadline_ = deadline;
+  serviceAwake_ = false;
+  line_->ArmDeadline(deadline);
   return state;
 }
 

@@ -127,7 +127,13 @@ class DriverCore final : public LineHost {
   bool dtrOn_ = true;
   bool rtsOn_ = true;
   std::optional<std::pair<bool, bool>> appliedLines_;
+  // What the service thread last planned for: its wake-up time, and whether it waits for the
+  // line to take output.
   Clock::time_point serviceDeadline_ = Clock::time_point::min();
+  bool serviceWantsTx_ = false;
+  bool serviceWantsRx_ = false;
+  // Between a line event and the next Service() call the thread will look at the state anyway.
+  bool serviceAwake_ = false;
 };
 
 }  // namespace qv::comm

@@ -95,8 +95,12 @@ class Line {
   virtual long WriteSome(const std::uint8_t*, std::size_t) { return 0; }
   virtual long ReadSome(std::uint8_t*, std::size_t) { return 0; }
 
-  // Wakes the service thread: output, a hold or a timer changed.
+  // Wakes the service thread: output or a hold changed.
   virtual void Kick() = 0;
+  // The earliest request timer changed (max: none). Called under the core's lock, so the last
+  // call always carries the current deadline. A line that can arm a timer without waking its
+  // thread does so; the others wake it.
+  virtual void ArmDeadline(Clock::time_point) { Kick(); }
   virtual LineCaps Caps() const = 0;
 };
 

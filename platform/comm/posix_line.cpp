@@ -6,6 +6,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -77,6 +78,14 @@ DWORD PosixLine::Open(const std::string& path, std::shared_ptr<PosixLine>* line,
 DWORD PosixLine::Start(LineHost* host, const DCB&, bool dtr, bool rts) {
   wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wakeFd_ < 0) return qv::sync::Win32ErrorFromErrno(errno);
+  // steady_clock is CLOCK_MONOTONIC, so request deadlines arm the timer as they are.
+  timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (timerFd_ < 0) {
+    const int e = errno;
+    ::close(wakeFd_);
+    wakeFd_ = -1;
+    return qv::sync::Win32ErrorFromErrno(e);
+  }
   host_ = host;
   SetOutputLines(dtr, rts);
   stop_ = false;
@@ -97,6 +106,8 @@ void PosixLine::Stop() {
   ::ioctl(fd_, TIOCNXCL);
   ::close(wakeFd_);
   wakeFd_ = -1;
+  ::close(timerFd_);
+  timerFd_ = -1;
 }
 
 DWORD PosixLine::Configure(const DCB& dcb, DWORD* acceptedBaud) {
@@ -200,6 +211,19 @@ void PosixLine::Kick() {
   if (wakeFd_ >= 0) [[maybe_unused]] auto r = ::write(wakeFd_, &one, sizeof one);
 }
 
+void PosixLine::ArmDeadline(Clock::time_point deadline) {
+  if (timerFd_ < 0) return;
+  itimerspec spec{};
+  if (deadline != Clock::time_point::max()) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        deadline.time_since_epoch()).count();
+    spec.it_value.tv_sec = ns / 1000000000;
+    spec.it_value.tv_nsec = ns % 1000000000;
+    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+  }
+  ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+}
+
 LineCaps PosixLine::Caps() const {
   LineCaps caps;
   caps.modemLines = modemLines_;
@@ -212,26 +236,22 @@ void PosixLine::Run() {
   DWORD lastModem = 0xFFFFFFFF;
   while (!stop_) {
     const auto now = Clock::now();
-    const ServiceState state = host_->Service(now);
-    int timeout = -1;
-    if (state.deadline != Clock::time_point::max()) {
-      const auto ms = std::chrono::ceil<std::chrono::milliseconds>(state.deadline - now).count();
-      timeout = static_cast<int>(std::clamp<long long>(ms, 0, 1 << 30));
-    }
+    const ServiceState state = host_->Service(now);  // also arms the timer
     const bool watchModem = modemLines_ && !hungUp && (state.wantModem || lastModem == 0xFFFFFFFF);
-    if (watchModem && (timeout < 0 || timeout > kModemPollMs)) timeout = kModemPollMs;
+    const int timeout = watchModem ? kModemPollMs : -1;
 
-    pollfd fds[2] = {};
+    pollfd fds[3] = {};
     fds[0].fd = wakeFd_;
     fds[0].events = POLLIN;
     fds[1].fd = hungUp ? -1 : fd_;
     fds[1].events = static_cast<short>((state.wantRx ? POLLIN : 0) | (state.wantTx ? POLLOUT : 0));
-    const int ready = ::poll(fds, 2, timeout);
+    fds[2].fd = timerFd_;
+    fds[2].events = POLLIN;
+    const int ready = ::poll(fds, 3, timeout);
     if (ready < 0 && errno != EINTR) break;
-    if (fds[0].revents & POLLIN) {
-      std::uint64_t count;
-      [[maybe_unused]] auto r = ::read(wakeFd_, &count, sizeof count);
-    }
+    std::uint64_t count;
+    if (fds[0].revents & POLLIN) [[maybe_unused]] auto r = ::read(wakeFd_, &count, sizeof count);
+    if (fds[2].revents & POLLIN) [[maybe_unused]] auto r = ::read(timerFd_, &count, sizeof count);
     if (stop_) break;
     const short ev = fds[1].revents;
     if (ev & POLLIN) host_->ReceiveReady();

@@ -41,6 +41,7 @@ class PosixLine final : public Line {
   long WriteSome(const std::uint8_t* data, std::size_t count) override;
   long ReadSome(std::uint8_t* data, std::size_t count) override;
   void Kick() override;
+  void ArmDeadline(Clock::time_point deadline) override;
   LineCaps Caps() const override;
 
  private:
@@ -49,6 +50,7 @@ class PosixLine final : public Line {
 
   const int fd_;
   int wakeFd_ = -1;
+  int timerFd_ = -1;  // the earliest request timer, armed without waking the thread
   std::thread thread_;
   std::atomic<bool> stop_{false};
   LineHost* host_ = nullptr;

@@ -175,6 +175,7 @@ DWORD VirtualPort::Start(LineHost* host, const DCB& dcb, bool dtr, bool rts) {
   PostLocked([](sim::Device& d) { d.OnHostOpen(true); });
   PostLocked([dtr, rts](sim::Device& d) { d.OnHostLines(dtr, rts); });
   thread_ = std::thread([this] { Run(); });
+  serviceThread_ = thread_.get_id();
   return ERROR_SUCCESS;
 }
 
@@ -301,6 +302,14 @@ void VirtualPort::ResumeOutput() {
 
 void VirtualPort::Kick() {
   Lock lock(mu_);
+  kicked_ = true;
+  wake_.notify_one();
+}
+
+void VirtualPort::ArmDeadline(Clock::time_point) {
+  Lock lock(mu_);
+  // The service thread plans its own wait from the deadline it asked for; others wake it.
+  if (std::this_thread::get_id() == serviceThread_) return;
   kicked_ = true;
   wake_.notify_one();
 }

@@ -60,6 +60,7 @@ class VirtualPort final : public Line, public sim::LineEnd {
   void SendFlowChar(char c) override;
   void ResumeOutput() override;
   void Kick() override;
+  void ArmDeadline(Clock::time_point deadline) override;
   LineCaps Caps() const override;
 
   // sim::LineEnd
@@ -94,6 +95,7 @@ class VirtualPort final : public Line, public sim::LineEnd {
   std::unique_ptr<sim::Device> device_;
   sim::DeviceDescription description_;
   std::thread thread_;
+  std::thread::id serviceThread_;
   LineHost* host_ = nullptr;
   bool acquired_ = false;
   bool running_ = false;

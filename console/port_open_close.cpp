@@ -164,7 +164,12 @@ void CQuorvixDlg::BindPortHandlers() {
   });
   OnCommand(IDC_PORTCONFIG, [this] { OnPortConfig(); });
   OnCommand(ID_DEVICE_LIST, [this] { OnDeviceList(); });
-  if (auto* port = Item<QComboBox>(IDC_PORT)) new SelectionEndWatch(port, this, IDC_PORT);
+  if (auto* port = Item<QComboBox>(IDC_PORT)) {
+    // Qt completes typed text inline from the list and then reports the completed entry as
+    // chosen; a typed port name must stay as typed.
+    port->setCompleter(nullptr);
+    new SelectionEndWatch(port, this, IDC_PORT);
+  }
 }
 
 void CQuorvixDlg::RefreshPortList() { qv::console::RefreshPortList(Item<QComboBox>(IDC_PORT)); }

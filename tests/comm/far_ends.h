@@ -137,7 +137,14 @@ class SocatFarEnd : public FarEnd {
   void Hold(HANDLE port) override {
     PtyFarEnd::SetOutX(port);
     TransmitCommChar(port, 0x13);
-    std::this_thread::sleep_for(Ms(200));  // out, through socat and cat, and back
+    // The XOFF goes out, through socat and cat, and back: wait until the port holds its output.
+    WaitUntil(
+        [&] {
+          DWORD errors = 0;
+          COMSTAT status{};
+          return ClearCommError(port, &errors, &status) && status.fXoffHold;
+        },
+        Ms(5000));
   }
   void Release(HANDLE port) override { EscapeCommFunction(port, SETXON); }
 

@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QTimer>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -22,6 +21,7 @@
 #include "platform/sync/last_error.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/qt/comm_config_dialog.h"
+#include "engine/config_dump.h"
 #include "platform/ui/qt/qt_ui.h"
 #include "support/checked_call.h"
 #include "tools/port_handle.h"
@@ -35,32 +35,6 @@ namespace {
 constexpr const char* kSourceModule = "quor_vixDlg";
 constexpr const char* kAppName = "quor_vix";
 constexpr const char* kDevicePrefix = "\\\\.\\";  // "\\.\"
-
-// Appends printf output to a line of at most 1023 characters.
-void AppendFormatted(std::string& line, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
-void AppendFormatted(std::string& line, const char* format, ...) {
-  char piece[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(piece, sizeof piece, format, args);
-  va_end(args);
-  line += piece;
-  if (line.size() > 1023) line.resize(1023);
-}
-
-// A UTF-16 text of sizeInBytes / 2 characters at offset from base, as far as it lies before end.
-std::string WideText(const BYTE* base, const BYTE* end, DWORD offset, DWORD sizeInBytes) {
-  if (base >= end || offset >= static_cast<DWORD>(end - base)) return {};
-  const BYTE* p = base + offset;
-  const std::size_t count =
-      std::min<std::size_t>(sizeInBytes / 2, static_cast<std::size_t>(end - p) / 2);
-  std::u16string wide(count, u'\0');
-  std::memcpy(wide.data(), p, count * 2);
-  // "%.*S" stops at a terminator inside the counted characters.
-  wide.resize(std::min(wide.size(), wide.find(u'\0')));
-  return QString::fromUtf16(wide.data(), qsizetype(wide.size())).toLocal8Bit().toStdString();
-}
 
 // A COMMCONFIG buffer of the console's size, aligned for the record.
 class ConfigBuffer {
@@ -126,22 +100,9 @@ std::string DefaultCommConfigLine(const BYTE* config, DWORD size) {
   COMMCONFIG head{};
   std::memcpy(&head, config, std::min<std::size_t>(size, sizeof head));
   std::string line;
-  AppendFormatted(line, "DEFAULTCOMMCONFIG %x %x", head.wVersion, head.dwProviderSubType);
-  constexpr DWORD kFixed = offsetof(MODEMSETTINGS, abVariablePortion);
-  if (head.dwProviderSubType == PST_MODEM && size >= kFixed &&
-      head.dwProviderOffset <= size - kFixed) {
-    const BYTE* settingsAt = config + head.dwProviderOffset;
-    MODEMSETTINGS ms;
-    std::memcpy(&ms, settingsAt, kFixed);
-    const std::string devSpecific =
-        WideText(settingsAt, config + size, ms.dwDevSpecificOffset, ms.dwDevSpecificSize);
-    AppendFormatted(line, "\r\nMODEMSETTINGS %d/%d %d:'%s' %x %x %x %x %x  %x %d",
-                    static_cast<int>(ms.dwActualSize), static_cast<int>(ms.dwRequiredSize),
-                    static_cast<int>(ms.dwDevSpecificSize), devSpecific.c_str(),
-                    ms.dwCallSetupFailTimer, ms.dwInactivityTimeout, ms.dwSpeakerVolume,
-                    ms.dwSpeakerMode, ms.dwPreferredModemOptions, ms.dwNegotiatedModemOptions,
-                    static_cast<int>(ms.dwNegotiatedDCERate));
-  }
+  qv::engine::AppendFormatted(line, "DEFAULTCOMMCONFIG %x %x", head.wVersion,
+                              head.dwProviderSubType);
+  line += qv::engine::ModemSettingsText(config, size, /*rateInDecimal=*/true);
   return line;
 }
 

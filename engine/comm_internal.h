@@ -1,6 +1,8 @@
 // Shared between the engine's source files; not for callers.
 #pragma once
 
+#include "engine/config_dump.h"
+
 #include <string>
 
 #include "engine/comm.h"
@@ -32,9 +34,5 @@ void ConsoleRequestClose();
 // by the driver (their events set). False when a request still holds its record: the caller must
 // then keep the record and its buffer rather than release them under the driver.
 bool CancelOwnRequests(HANDLE port, const HANDLE* requestEvents, DWORD count);
-
-// The diagnostic lines of StartComm, built from the raw query buffers.
-std::string CommConfigLine(const BYTE* config, DWORD bufferSize);
-std::string CommPropLine(const BYTE* properties, DWORD bufferSize);
 
 }  // namespace qv::engine

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/pty_pair.h"
+
 #include "platform/comm/comm_api.h"
 #include "platform/sync/event.h"
 #include "platform/sync/kernel_object.h"
@@ -75,46 +77,6 @@ class ScopedConfigHome {
   bool hadOld_ = false;
 };
 
-// A pseudo-terminal pair: the port opens slavePath; the test is the far end on the master.
-class PtyPair {
- public:
-  PtyPair() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) {
-      slave_ = ::ptsname(master_);
-    }
-  }
-  ~PtyPair() { CloseMaster(); }
-  bool ok() const { return master_ >= 0 && !slave_.empty(); }
-  const std::string& slavePath() const { return slave_; }
-  int master() const { return master_; }
-  void CloseMaster() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-  }
-  void Send(const std::string& bytes) const {
-    [[maybe_unused]] auto n = ::write(master_, bytes.data(), bytes.size());
-  }
-  // Reads up to `count` bytes, waiting at most `bound` for them.
-  std::string Receive(std::size_t count, Ms bound = Ms(3000)) const {
-    std::string out;
-    const auto end = SteadyClock::now() + bound;
-    while (out.size() < count) {
-      const auto left = std::chrono::duration_cast<Ms>(end - SteadyClock::now()).count();
-      if (left <= 0) break;
-      pollfd p{master_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left)) <= 0) break;
-      char buffer[4096];
-      const ssize_t n = ::read(master_, buffer, std::min(sizeof buffer, count - out.size()));
-      if (n <= 0) break;
-      out.append(buffer, static_cast<std::size_t>(n));
-    }
-    return out;
-  }
-
- private:
-  int master_ = -1;
-  std::string slave_;
-};
+using PtyPair = qv::test::PtyPair;
 
 }  // namespace qv::comm::testing

@@ -68,7 +68,7 @@ class PtyFarEnd : public FarEnd {
     if (!pty_.ok()) *why = "no pseudo-terminal";
     return pty_.ok();
   }
-  std::string PortName() override { return pty_.slavePath(); }
+  std::string PortName() override { return pty_.path(); }
   void Hold(HANDLE port) override {
     SetOutX(port);
     SendXoff();
@@ -76,8 +76,8 @@ class PtyFarEnd : public FarEnd {
   }
   void Release(HANDLE) override { SendXon(); }
   bool SendsXonXoff() const override { return true; }
-  void SendXoff() override { pty_.Send("\x13"); }
-  void SendXon() override { pty_.Send("\x11"); }
+  void SendXoff() override { pty_.Write("\x13"); }
+  void SendXon() override { pty_.Write("\x11"); }
 
   static void SetOutX(HANDLE port) {
     DCB dcb;

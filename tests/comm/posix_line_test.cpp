@@ -20,7 +20,7 @@ class PosixLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!pty_.ok()) GTEST_SKIP() << "no pseudo-terminal";
-    port_ = CreateFileA(pty_.slavePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    port_ = CreateFileA(pty_.path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     ASSERT_NE(port_, INVALID_HANDLE_VALUE) << GetLastError();
   }
@@ -55,7 +55,7 @@ TEST_F(PosixLineTest, LargeTransfersArriveWholeAndInOrderBothWays) {
   ASSERT_TRUE(SetCommTimeouts(port_, &t));
   std::thread writer([&] {
     for (std::size_t at = 0; at < data.size(); at += 1000) {
-      pty_.Send(data.substr(at, 1000));
+      pty_.Write(data.substr(at, 1000));
     }
   });
   std::string got;
@@ -111,7 +111,7 @@ TEST_F(PosixLineTest, HangUpFailsPendingRequestsWithoutSpinning) {
   DWORD n = 0;
   ASSERT_FALSE(ReadFile(port_, &c, 1, &n, &r.ov));
   ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
-  pty_.CloseMaster();
+  pty_.CloseFarEnd();
   ASSERT_TRUE(r.Signalled(3000));
   EXPECT_FALSE(GetOverlappedResult(port_, &r.ov, &n, FALSE));
   EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/pty_pair.h"
 #include "console/log_view.h"
 #include "console/port_open_close.h"
 #include "console_fixture.h"
@@ -36,32 +37,6 @@ namespace {
 
 const QString kPadding(22, QLatin1Char(' '));
 
-// A pseudo-terminal pair: the console opens the terminal side by its path, the test is the far
-// end.
-class PtyPair {
- public:
-  PtyPair() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    char name[128];
-    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0 &&
-        ::ptsname_r(master_, name, sizeof name) == 0)
-      path_ = name;
-  }
-  ~PtyPair() { CloseFarEnd(); }
-  bool ok() const { return master_ >= 0 && !path_.empty(); }
-  const std::string& path() const { return path_; }
-  bool Write(const std::string& bytes) {
-    return ::write(master_, bytes.data(), bytes.size()) == ssize_t(bytes.size());
-  }
-  void CloseFarEnd() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-  }
-
- private:
-  int master_ = -1;
-  std::string path_;
-};
 
 int CountEntries(const char* dir) {
   int count = 0;

@@ -214,7 +214,7 @@ TEST_F(SendTest, AWholeFileReachesTheFarEndOfAPtyPairUnchanged) {
   for (int i = 0; i < 256; ++i) content[std::size_t(i)] = BYTE(i);
   WriteBytes("raw.bin", content);
   SendWholeFile("raw.bin", nullptr);
-  EXPECT_EQ(pty.Read(content.size()), content);
+  EXPECT_EQ(pty.ReadBytes(content.size()), content);
   EXPECT_EQ(SentLog(content.size()), content);
   StopComm(0);  // before the far end goes away with the test's pair
 }

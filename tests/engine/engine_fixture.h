@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/pty_pair.h"
 #include "common/scripted_boxes.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
@@ -110,54 +111,6 @@ class RecordingConsole : public ConsoleSink {
   int closeRequests_ = 0;
 };
 
-// A pseudo-terminal pair: the engine opens the terminal side by path, the test is the far end.
-class PtyPair {
- public:
-  PtyPair() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) {
-      char name[128];
-      if (::ptsname_r(master_, name, sizeof name) == 0) path_ = name;
-    }
-  }
-  ~PtyPair() { CloseFarEnd(); }
-  bool ok() const { return master_ >= 0 && !path_.empty(); }
-  const std::string& path() const { return path_; }
-
-  void Write(const Bytes& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-      if (n > 0) {
-        done += static_cast<std::size_t>(n);
-      } else {
-        pollfd p{master_, POLLOUT, 0};
-        ::poll(&p, 1, 100);
-      }
-    }
-  }
-  // Reads whatever the terminal side sent, until count bytes arrived or the bound ran out.
-  Bytes Read(std::size_t count, std::chrono::milliseconds bound = std::chrono::seconds(20)) {
-    Bytes got;
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{master_, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      BYTE buffer[4096];
-      const ssize_t n = ::read(master_, buffer, sizeof buffer);
-      if (n > 0) got.insert(got.end(), buffer, buffer + n);
-    }
-    return got;
-  }
-  void CloseFarEnd() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-  }
-
- private:
-  int master_ = -1;
-  std::string path_;
-};
 
 class EngineTest : public ::testing::Test {
  protected:

@@ -181,7 +181,7 @@ TEST_F(ReadPathTest, PtyPeerDataIsDeliveredInOrderAndRecordedExactly) {
   // And the other way round, through the write thread.
   const Bytes out = Pattern(30000, 10);
   ASSERT_TRUE(WriteCommBuffer(out.data(), static_cast<DWORD>(out.size())));
-  EXPECT_EQ(pty.Read(out.size()), out);
+  EXPECT_EQ(pty.ReadBytes(out.size()), out);
   StopComm(0);
   EXPECT_EQ(boxes.Count(), 0u);
 }

@@ -16,29 +16,29 @@ int main(int argc, char** argv) {
                  argv[0]);
     return 2;
   }
-  qv::support::VersionResourceSpec spec;
-  spec.major = static_cast<std::uint16_t>(std::atoi(argv[2]));
-  spec.minor = static_cast<std::uint16_t>(std::atoi(argv[3]));
-  spec.build = static_cast<std::uint16_t>(std::atoi(argv[4]));
-  spec.revision = static_cast<std::uint16_t>(std::atoi(argv[5]));
+  qv::support::VersionResourceSpec fields;
+  fields.major = static_cast<std::uint16_t>(std::atoi(argv[2]));
+  fields.minor = static_cast<std::uint16_t>(std::atoi(argv[3]));
+  fields.build = static_cast<std::uint16_t>(std::atoi(argv[4]));
+  fields.revision = static_cast<std::uint16_t>(std::atoi(argv[5]));
   const std::string special = argv[7];
   const std::string privateNote = argv[8];
-  if (std::atoi(argv[6]) != 0) spec.fileFlags |= VS_FF_PRERELEASE;
-  if (!special.empty()) spec.fileFlags |= VS_FF_SPECIALBUILD;
-  if (!privateNote.empty()) spec.fileFlags |= VS_FF_PRIVATEBUILD;
+  if (std::atoi(argv[6]) != 0) fields.fileFlags |= VS_FF_PRERELEASE;
+  if (!special.empty()) fields.fileFlags |= VS_FF_SPECIALBUILD;
+  if (!privateNote.empty()) fields.fileFlags |= VS_FF_PRIVATEBUILD;
 
   const std::string version = std::string(argv[2]) + "." + argv[3] + "." + argv[4] + "." + argv[5];
-  spec.strings = {{"CompanyName", "QUELM"},
+  fields.strings = {{"CompanyName", "QUELM"},
                   {"FileDescription", "quor_vix serial port test bench"},
                   {"FileVersion", version},
                   {"InternalName", "quor_vix"},
                   {"OriginalFilename", "quor_vix"},
                   {"ProductName", "quor_vix"},
                   {"ProductVersion", version}};
-  if (!special.empty()) spec.strings.emplace_back("SpecialBuild", special);
-  if (!privateNote.empty()) spec.strings.emplace_back("PrivateBuild", privateNote);
+  if (!special.empty()) fields.strings.emplace_back("SpecialBuild", special);
+  if (!privateNote.empty()) fields.strings.emplace_back("PrivateBuild", privateNote);
 
-  const std::vector<unsigned char> bytes = qv::support::BuildVersionResource(spec);
+  const std::vector<unsigned char> bytes = qv::support::BuildVersionResource(fields);
   std::FILE* out = std::fopen(argv[1], "w");
   if (out == nullptr) {
     std::perror(argv[1]);

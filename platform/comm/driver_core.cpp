@@ -177,7 +177,7 @@ void DriverCore::AdvanceReadsLocked(Clock::time_point now) {
 }
 
 void DriverCore::ReceiveBytesLocked(const std::uint8_t* data, std::size_t count,
-                                    Clock::time_point now) {
+                                    Clock::time_point now, bool overfill) {
   if (count == 0) return;
   // DSR sensitivity: the driver ignores what arrives while DSR is off.
   if (dcb_.fDsrSensitivity && modemKnown_ && !(modem_ & MS_DSR_ON)) return;
@@ -211,7 +211,7 @@ void DriverCore::ReceiveBytesLocked(const std::uint8_t* data, std::size_t count,
       continue;
     }
     const std::size_t room = input_.size() < inCapacity_ ? inCapacity_ - input_.size() : 0;
-    const std::size_t take = std::min(count, room);
+    const std::size_t take = overfill ? count : std::min(count, room);
     input_.Push(data, take);
     if (take < count) RecordErrorsLocked(CE_RXOVER);
     break;
@@ -226,8 +226,27 @@ std::size_t DriverCore::InputRoomLocked() const {
   return room;
 }
 
+bool DriverCore::WantLineInputLocked() const {
+  if (inputStopped_ || InputRoomLocked() == 0) return false;
+  // A pending read takes bytes as they arrive (its interval timer runs from byte to byte).
+  if (!reads_.empty()) return true;
+  // Without one, input can wait in the tty's own buffer (it counts in cbInQue, and the next read
+  // takes it from there), unless something has to see it when it arrives: receive events, line
+  // errors the line counts, DSR sensitivity (drops what arrives while DSR is off), and input flow
+  // control on the driver queue's level with a DTR handshake, which the tty cannot do itself.
+  // Leaving it there spares the service thread a wake-up and a copy for every block that a
+  // caller reads back to back.
+  if (mask_ & (EV_RXCHAR | EV_RXFLAG)) return true;
+  if ((mask_ & (EV_ERR | EV_BREAK)) && line_->CountsLineErrors()) return true;
+  return dcb_.fDsrSensitivity || dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE;
+}
+
 void DriverCore::PullLineInputLocked() {
   if (!line_->DirectIo() || !open_ || closed_ || removed_ != ERROR_SUCCESS) return;
+  // While the service thread is reading the line, what it reads arrives in order after it; a
+  // second reader would only reorder the bytes.
+  std::unique_lock rx(rxMu_, std::try_to_lock);
+  if (!rx.owns_lock()) return;
   // What does not fit stays in the kernel's buffer (it counts in cbInQue), where the tty's own
   // flow control and overrun accounting apply.
   std::uint8_t buffer[4096];
@@ -242,6 +261,40 @@ void DriverCore::PullLineInputLocked() {
     }
     if (n == 0) break;
     ReceiveBytesLocked(buffer, static_cast<std::size_t>(n), Clock::now());
+    if (n < static_cast<long>(room)) break;
+  }
+  if (const DWORD ce = line_->TakeLineErrors()) RecordErrorsLocked(ce);
+}
+
+void DriverCore::ServiceLineInput() {
+  // The service thread reads the line without the core's lock: a tty read may wait for the
+  // kernel to hand over its buffered input, and callers that queue a request or look at the
+  // state meanwhile must not wait for that. rxMu_ keeps the line's readers in order.
+  std::lock_guard rx(rxMu_);
+  std::uint8_t buffer[4096];
+  Lock lock(mu_);
+  serviceAwake_ = true;
+  for (;;) {
+    if (!line_->DirectIo() || !open_ || closed_ || removed_ != ERROR_SUCCESS) return;
+    if (inputStopped_) break;
+    const std::size_t room = std::min(InputRoomLocked(), sizeof buffer);
+    if (room == 0) break;
+    const std::uint64_t purges = inputPurges_;
+    lock.unlock();
+    const long n = line_->ReadSome(buffer, room);
+    lock.lock();
+    if (closed_ || removed_ != ERROR_SUCCESS) return;
+    if (n < 0) {
+      HangupLocked(ERROR_GEN_FAILURE);
+      return;
+    }
+    if (n == 0) break;
+    // Bytes read before a purge of the input are part of what it dropped.
+    if (purges == inputPurges_) {
+      // The room was measured before the read; a request cancelled meanwhile does not turn the
+      // bytes it would have taken into an overrun.
+      ReceiveBytesLocked(buffer, static_cast<std::size_t>(n), Clock::now(), /*overfill=*/true);
+    }
     if (n < static_cast<long>(room)) break;
   }
   if (const DWORD ce = line_->TakeLineErrors()) RecordErrorsLocked(ce);
@@ -262,8 +315,12 @@ DWORD DriverCore::Read(void* buffer, DWORD count, DWORD* read, OVERLAPPED* ov) {
   }
   reads_.push_back(r);
   AdvanceReadsLocked(Clock::now());
+  // Still short: what the line holds beyond the driver queue's room may complete it now. A tty
+  // hands over at most 4095 bytes per read, so a block of 4096 often needs this second look,
+  // which spares a round through the service thread.
+  if (!r->done && line_->DirectIo()) PullLineInputLocked();
   // A full driver queue stopped the service thread from watching the line; now there is room.
-  if (line_->DirectIo() && !serviceWantsRx_ && !serviceAwake_ && InputRoomLocked() > 0) {
+  if (line_->DirectIo() && !serviceWantsRx_ && !serviceAwake_ && WantLineInputLocked()) {
     WakeLineLocked();
   }
   return FinishSubmitLocked(lock, r, read);
@@ -506,6 +563,7 @@ DWORD DriverCore::Purge(DWORD flags) {
   if (flags & PURGE_RXABORT) AbortAllLocked(reads_, ERROR_OPERATION_ABORTED);
   if (flags & PURGE_TXCLEAR) line_->PurgeOutput();
   if (flags & PURGE_RXCLEAR) {
+    ++inputPurges_;
     input_.Clear();
     line_->PurgeInput();
     UpdateInputFlowLocked();
@@ -718,11 +776,7 @@ void DriverCore::TransmitReady() {
   TransmitLocked();
 }
 
-void DriverCore::ReceiveReady() {
-  Lock lock(mu_);
-  serviceAwake_ = true;
-  PullLineInputLocked();
-}
+void DriverCore::ReceiveReady() { ServiceLineInput(); }
 
 void DriverCore::Receive(const std::uint8_t* data, std::size_t count) {
   Lock lock(mu_);
@@ -791,16 +845,21 @@ ServiceState DriverCore::Service(Clock::time_point now) {
     const RequestPtr& w = writes_.front();
     deadline = std::min(deadline, w->kind == kFlush ? now + kFlushRecheck : w->total);
   }
-  state.deadline = deadline;
+  // A timer still armed for a time to come stays as it is when the new deadline is later: it
+  // fires early once and the round after re-arms it. A stream of requests that each push their
+  // deadline further out so costs no timer call per request.
+  if (deadline < serviceDeadline_ || serviceDeadline_ <= now) {
+    serviceDeadline_ = deadline;
+    line_->ArmDeadline(deadline);
+  }
+  state.deadline = serviceDeadline_;
   state.wantTx = TxPendingLocked() > 0 && !TxHeldLocked();
   serviceWantsTx_ = state.wantTx;
-  state.wantRx = !inputStopped_ && (!line_->DirectIo() || InputRoomLocked() > 0);
+  state.wantRx = !line_->DirectIo() ? !inputStopped_ : WantLineInputLocked();
   serviceWantsRx_ = state.wantRx;
   state.wantModem = dcb_.fOutxDsrFlow || dcb_.fDsrSensitivity ||
                     (mask_ & (EV_CTS | EV_DSR | EV_RLSD | EV_RING)) != 0;
-  serviceDeadline_ = deadline;
   serviceAwake_ = false;
-  line_->ArmDeadline(deadline);
   return state;
 }
 

@@ -82,8 +82,14 @@ class DriverCore final : public LineHost {
 
   void AdvanceReadsLocked(Clock::time_point now);
   void AdvanceWritesLocked(Clock::time_point now);
-  void ReceiveBytesLocked(const std::uint8_t* data, std::size_t count, Clock::time_point now);
+  void ReceiveBytesLocked(const std::uint8_t* data, std::size_t count, Clock::time_point now,
+                          bool overfill = false);
+  // Direct-I/O lines: a caller's read of what the line holds (skipped while the service thread
+  // reads), and the service thread's read, done outside mu_.
   void PullLineInputLocked();
+  void ServiceLineInput();
+  // Direct-I/O lines: whether the service thread should read the line as input arrives.
+  bool WantLineInputLocked() const;
   std::size_t InputRoomLocked() const;
   void HangupLocked(DWORD error);
   void TransmitLocked();
@@ -102,6 +108,10 @@ class DriverCore final : public LineHost {
   const bool overlapped_;
 
   mutable std::mutex mu_;
+  // Held by whoever reads a direct-I/O line; taken before mu_ (the service thread) or tried
+  // under it (callers), never waited for under mu_.
+  std::mutex rxMu_;
+  std::uint64_t inputPurges_ = 0;  // RXCLEAR purges so far
   std::condition_variable done_;  // blocking callers wait here for their request
   bool open_ = false;
   bool closed_ = false;

@@ -89,6 +89,8 @@ class Line {
   virtual DWORD InputBacklog() { return 0; }
   // Line errors counted since the last call (CE_ bits), for lines that count them.
   virtual DWORD TakeLineErrors() { return 0; }
+  // Whether TakeLineErrors can ever report anything.
+  virtual bool CountsLineErrors() const { return false; }
 
   // Direct I/O (non-blocking). Bytes written/read, 0 when the line would block, -errno on failure.
   virtual bool DirectIo() const { return false; }

@@ -37,6 +37,7 @@ class PosixLine final : public Line {
   DWORD OutputBacklog() override;
   DWORD InputBacklog() override;
   DWORD TakeLineErrors() override;
+  bool CountsLineErrors() const override { return counters_; }
   bool DirectIo() const override { return true; }
   long WriteSome(const std::uint8_t* data, std::size_t count) override;
   long ReadSome(std::uint8_t* data, std::size_t count) override;

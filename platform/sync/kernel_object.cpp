@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/sync/last_error.h"
@@ -15,9 +16,40 @@ std::mutex& WaitLock() {
   return lock;
 }
 
+Waiter::~Waiter() {
+  // A signaller that found this waiter registered may still be inside notify_one.
+  while (wakes.load(std::memory_order_acquire) != 0) std::this_thread::yield();
+}
+
+void PendingWakes::AddLocked(Waiter* w) {
+  w->wakes.fetch_add(1, std::memory_order_relaxed);
+  if (count_ < 4) {
+    inline_[count_++] = w;
+  } else {
+    more_.push_back(w);
+  }
+}
+
+void PendingWakes::Deliver() {
+  auto wake = [](Waiter* w) {
+    w->cv.notify_one();
+    w->wakes.fetch_sub(1, std::memory_order_release);
+  };
+  for (int i = 0; i < count_; ++i) wake(inline_[i]);
+  for (Waiter* w : more_) wake(w);
+  count_ = 0;
+  more_.clear();
+}
+
 void Waitable::Signal() {
+  PendingWakes wakes;
   std::lock_guard guard(WaitLock());
-  SignalLocked();
+  SignalLocked(wakes);
+}  // the guard is released before `wakes` delivers
+
+void Waitable::SignalLocked(PendingWakes& wakes) {
+  signalled_ = true;
+  for (Waiter* w : waiters_) wakes.AddLocked(w);
 }
 
 void Waitable::Reset() {

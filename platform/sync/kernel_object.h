@@ -7,6 +7,7 @@
 // of lock-order problems; nothing slow ever runs under it.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -20,8 +21,31 @@ namespace qv::sync {
 std::mutex& WaitLock();
 
 // A thread that sleeps in a wait; objects that change state notify the waiters registered on them.
+//
+// A waiter is woken after the wait lock is released (so it does not wake only to block on the
+// lock the signaller still holds). Between the two, `wakes` counts the wake-ups in flight: the
+// waiter (a thread-local object) is not destroyed until they are done.
 struct Waiter {
   std::condition_variable cv;
+  std::atomic<int> wakes{0};
+  ~Waiter();
+};
+
+// Wake-ups collected under the wait lock and delivered once it is released.
+class PendingWakes {
+ public:
+  PendingWakes() = default;
+  PendingWakes(const PendingWakes&) = delete;
+  PendingWakes& operator=(const PendingWakes&) = delete;
+  ~PendingWakes() { Deliver(); }
+  void AddLocked(Waiter* w);
+  // Call after releasing the wait lock (the destructor does it too).
+  void Deliver();
+
+ private:
+  Waiter* inline_[4] = {};
+  std::vector<Waiter*> more_;
+  int count_ = 0;
 };
 
 class KernelObject {
@@ -41,6 +65,8 @@ class Waitable : public KernelObject {
   void Signal();
   void Reset();
   void SignalLocked();
+  // As SignalLocked, but the waiters are woken by `wakes` once the caller released the lock.
+  void SignalLocked(PendingWakes& wakes);
   void ResetLocked() { signalled_ = false; }
   bool IsSignalledLocked() const { return signalled_; }
 

@@ -96,6 +96,7 @@ DWORD GetCurrentThreadId() {
 }
 
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+  PendingWakes wakes;  // delivered after the guard is released
   std::lock_guard guard(WaitLock());
   auto& queues = Queues();
   auto it = queues.find(threadId);
@@ -105,7 +106,7 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
   }
   MessageQueue& q = *it->second;
   q.messages.push_back(MSG{nullptr, message, wParam, lParam, GetTickCount()});
-  if (q.waiter) q.waiter->cv.notify_one();
+  if (q.waiter) wakes.AddLocked(q.waiter);
   return TRUE;
 }
 

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -113,7 +114,29 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setBackgroundRole(QPalette::Base);
   viewport()->setAutoFillBackground(true);
+  repaintTimer_ = new QTimer(this);
+  repaintTimer_->setSingleShot(true);
+  repaintTimer_->setTimerType(Qt::PreciseTimer);
+  connect(repaintTimer_, &QTimer::timeout, viewport(), qOverload<>(&QWidget::update));
   UpdateMetrics();
+}
+
+void LogView::ScheduleRepaint() {
+  if (repaintTimer_->isActive()) return;  // the frame's repaint is already planned
+  const qint64 since = lastPaint_.isValid() ? lastPaint_.elapsed() : qint64(kFrameMs);
+  if (since >= kFrameMs) {
+    viewport()->update();
+  } else {
+    repaintTimer_->start(int(kFrameMs - since));
+  }
+}
+
+void LogView::scrollContentsBy(int, int) {
+  if (appending_) {
+    ScheduleRepaint();
+  } else {
+    viewport()->update();
+  }
 }
 
 LogView::~LogView() = default;
@@ -229,8 +252,10 @@ void LogView::AppendText(QStringView text) {
   if (wrapWidth_ <= 0) wrapWidth_ = WrapWidth();
   // Only the row that held the old last character can change, and everything after it.
   WrapFromRow(size_t(RowOfOffset(std::max<qsizetype>(0, oldLength - 1))));
+  appending_ = true;
   UpdateScrollBar(true);
-  viewport()->update();
+  appending_ = false;
+  ScheduleRepaint();
   if (QAccessible::isActive() && !text.isEmpty()) {
     QAccessibleTextInsertEvent ev(this, int(oldLength), text.toString());
     QAccessible::updateAccessibility(&ev);
@@ -326,6 +351,7 @@ qsizetype LogView::OffsetAt(const QPoint& p) const {
 QSize LogView::sizeHint() const { return QSize(300, 200); }
 
 void LogView::paintEvent(QPaintEvent*) {
+  lastPaint_.start();
   QPainter p(viewport());
   p.setFont(viewport()->font());
   const QPalette& pal = palette();

@@ -10,15 +10,25 @@
 // end of the selection; adding text clears the selection, puts the caret at the end and scrolls
 // there, as the log's "caret to the end, then insert" does. Its text is readable through Qt's
 // accessibility interfaces (role EditableText, read-only, with the text interface).
+//
+// Data can arrive in many small chunks a second, each handed over in its own turn of the event
+// loop. The text and its rows are updated at once; the view repaints at most once per frame
+// (kFrameMs), so a burst costs one paint per frame instead of one per chunk, and what arrived
+// is on screen within a frame.
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QString>
 #include <vector>
 
+class QTimer;
+
 class LogView : public QAbstractScrollArea {
  public:
+  static constexpr int kFrameMs = 16;
+
   explicit LogView(QWidget* parent = nullptr);
   ~LogView() override;
 
@@ -63,6 +73,7 @@ class LogView : public QAbstractScrollArea {
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   bool event(QEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
 
  private:
   void UpdateMetrics();
@@ -77,6 +88,8 @@ class LogView : public QAbstractScrollArea {
   int WrapWidth() const;
   void UpdateScrollBar(bool toEnd);
   void NotifySelection();
+  // Repaints now if the last paint is a frame old, else once the frame is over.
+  void ScheduleRepaint();
 
   QString text_;
   std::vector<qsizetype> rowStarts_{0};
@@ -89,4 +102,7 @@ class LogView : public QAbstractScrollArea {
   qsizetype anchor_ = 0;
   qsizetype caret_ = 0;
   bool selecting_ = false;
+  bool appending_ = false;  // scrolling to the end for new text repaints with the frame pace
+  QTimer* repaintTimer_ = nullptr;
+  QElapsedTimer lastPaint_;
 };

@@ -5,6 +5,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <random>
@@ -99,6 +100,31 @@ TEST_F(LogViewTest, AppendPutsCaretAtEndAndScrollsThere) {
   EXPECT_EQ(view.RowCount(), 1);
   view.AppendText(u"<again>\r\n");
   EXPECT_EQ(view.Text(), "<again>\r\n");
+}
+
+// Repaints are paced by frames; the text of a burst must still reach the screen once it ends.
+TEST_F(LogViewTest, BurstOfChunksEndsPaintedWithItsLastChunk) {
+  struct PaintWatch : QObject {
+    LogView* view = nullptr;
+    qsizetype paintedLength = -1;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) paintedLength = view->Length();
+      return false;
+    }
+  } watch;
+  watch.view = &view;
+  view.viewport()->installEventFilter(&watch);
+  for (int i = 0; i < 40; ++i) {
+    view.AppendText(QStringLiteral("<%1>\t").arg(i, 2, 16, QChar('0')).repeated(64));
+    QCoreApplication::processEvents();
+  }
+  QElapsedTimer waited;
+  waited.start();
+  while (watch.paintedLength != view.Length() && waited.elapsed() < 5000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  EXPECT_EQ(watch.paintedLength, view.Length());
+  view.viewport()->removeEventFilter(&watch);
 }
 
 TEST_F(LogViewTest, SelectionAndCopy) {

@@ -241,39 +241,29 @@ bool DriverCore::WantLineInputLocked() const {
   return dcb_.fDsrSensitivity || dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE;
 }
 
-void DriverCore::PullLineInputLocked() {
+void DriverCore::PullLineInputLocked(Lock& lock) {
   if (!line_->DirectIo() || !open_ || closed_ || removed_ != ERROR_SUCCESS) return;
   // While the service thread is reading the line, what it reads arrives in order after it; a
   // second reader would only reorder the bytes.
   std::unique_lock rx(rxMu_, std::try_to_lock);
   if (!rx.owns_lock()) return;
-  // What does not fit stays in the kernel's buffer (it counts in cbInQue), where the tty's own
-  // flow control and overrun accounting apply.
-  std::uint8_t buffer[4096];
-  for (;;) {
-    if (inputStopped_) break;
-    const std::size_t room = std::min(InputRoomLocked(), sizeof buffer);
-    if (room == 0) break;
-    const long n = line_->ReadSome(buffer, room);
-    if (n < 0) {
-      HangupLocked(ERROR_GEN_FAILURE);
-      return;
-    }
-    if (n == 0) break;
-    ReceiveBytesLocked(buffer, static_cast<std::size_t>(n), Clock::now());
-    if (n < static_cast<long>(room)) break;
-  }
-  if (const DWORD ce = line_->TakeLineErrors()) RecordErrorsLocked(ce);
+  ReadLineLocked(lock);
 }
 
 void DriverCore::ServiceLineInput() {
-  // The service thread reads the line without the core's lock: a tty read may wait for the
-  // kernel to hand over its buffered input, and callers that queue a request or look at the
-  // state meanwhile must not wait for that. rxMu_ keeps the line's readers in order.
   std::lock_guard rx(rxMu_);
-  std::uint8_t buffer[4096];
   Lock lock(mu_);
   serviceAwake_ = true;
+  ReadLineLocked(lock);
+}
+
+void DriverCore::ReadLineLocked(Lock& lock) {
+  // The line is read without the core's lock: a tty read may wait for the kernel to hand over
+  // its buffered input, and the other threads (a writer, the service thread, a caller looking
+  // at the state) must not wait for that. rxMu_, held by the caller, keeps the readers in order.
+  // What does not fit stays in the kernel's buffer (it counts in cbInQue), where the tty's own
+  // flow control and overrun accounting apply.
+  std::uint8_t buffer[4096];
   for (;;) {
     if (!line_->DirectIo() || !open_ || closed_ || removed_ != ERROR_SUCCESS) return;
     if (inputStopped_) break;
@@ -308,17 +298,18 @@ DWORD DriverCore::Read(void* buffer, DWORD count, DWORD* read, OVERLAPPED* ov) {
   const RequestPtr r = NewRequestLocked(kRead, ov);
   r->buffer = static_cast<std::uint8_t*>(buffer);
   r->want = count;
-  PullLineInputLocked();
-  if (removed_ != ERROR_SUCCESS) {
-    CompleteLocked(r, removed_, 0);
-    return removed_;
+  PullLineInputLocked(lock);
+  // The lock was let go while the line was read: the port may have been closed meanwhile.
+  if (const DWORD e = GateLocked(true)) {
+    CompleteLocked(r, e, 0);
+    return e;
   }
   reads_.push_back(r);
   AdvanceReadsLocked(Clock::now());
   // Still short: what the line holds beyond the driver queue's room may complete it now. A tty
   // hands over at most 4095 bytes per read, so a block of 4096 often needs this second look,
   // which spares a round through the service thread.
-  if (!r->done && line_->DirectIo()) PullLineInputLocked();
+  if (!r->done && line_->DirectIo()) PullLineInputLocked(lock);
   // A full driver queue stopped the service thread from watching the line; now there is room.
   if (line_->DirectIo() && !serviceWantsRx_ && !serviceAwake_ && WantLineInputLocked()) {
     WakeLineLocked();
@@ -394,28 +385,51 @@ void DriverCore::AfterTxLocked(std::size_t taken, Clock::time_point now) {
   if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE) ApplyLinesLocked(false);
 }
 
-void DriverCore::TransmitLocked() {
-  if (!line_->DirectIo() || !open_ || closed_ || removed_ != ERROR_SUCCESS) return;
-  if (TxHeldLocked()) return;
+void DriverCore::TransmitLocked(Lock& lock) {
+  if (!line_->DirectIo()) return;
+  // Whoever writes the line holds txMu_. A caller that finds it taken leaves the queue to that
+  // writer, which looks at the queue again after each write.
+  std::unique_lock tx(txMu_, std::try_to_lock);
+  if (!tx.owns_lock()) return;
+  TransmitLineLocked(lock);
+}
+
+void DriverCore::TransmitLineLocked(Lock& lock) {
   std::size_t total = 0;
-  if (immediate_) {
-    const std::uint8_t c = *immediate_;
-    const long n = line_->WriteSome(&c, 1);
-    if (n < 0) return HangupLocked(ERROR_GEN_FAILURE);
-    if (n == 0) return;
-    immediate_.reset();
-    ++total;
-  }
-  for (auto& r : writes_) {
-    if (r->kind != kWrite) break;
-    while (r->sent < r->data.size()) {
-      const long n = line_->WriteSome(r->data.data() + r->sent, r->data.size() - r->sent);
+  for (;;) {
+    if (!open_ || closed_ || removed_ != ERROR_SUCCESS || TxHeldLocked()) break;
+    if (immediate_) {
+      const std::uint8_t c = *immediate_;
+      const long n = line_->WriteSome(&c, 1);
       if (n < 0) return HangupLocked(ERROR_GEN_FAILURE);
       if (n == 0) break;
-      r->sent += static_cast<std::size_t>(n);
-      total += static_cast<std::size_t>(n);
+      immediate_.reset();
+      ++total;
+      continue;
     }
-    if (r->sent < r->data.size()) break;
+    RequestPtr r;
+    for (const auto& w : writes_) {
+      if (w->kind != kWrite) break;  // a flush waits for everything before it
+      if (w->sent < w->data.size()) {
+        r = w;
+        break;
+      }
+    }
+    if (!r) break;
+    // The bytes are written without the core's lock: a reader or a caller looking at the state
+    // does not wait for the tty. `r` keeps the request's bytes alive meanwhile; they never change.
+    const std::uint8_t* data = r->data.data() + r->sent;
+    const std::size_t count = r->data.size() - r->sent;
+    lock.unlock();
+    const long n = line_->WriteSome(data, count);
+    lock.lock();
+    if (closed_ || removed_ != ERROR_SUCCESS) return;
+    if (n < 0) return HangupLocked(ERROR_GEN_FAILURE);
+    if (n == 0) break;
+    total += static_cast<std::size_t>(n);
+    // A request purged or cancelled meanwhile keeps the count it completed with.
+    if (!r->done) r->sent += static_cast<std::size_t>(n);
+    if (static_cast<std::size_t>(n) < count) break;
   }
   AfterTxLocked(total, Clock::now());
 }
@@ -436,7 +450,7 @@ DWORD DriverCore::Write(const void* buffer, DWORD count, DWORD* written, OVERLAP
   AdvanceWritesLocked(Clock::now());
   if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE) ApplyLinesLocked(false);
   if (line_->DirectIo()) {
-    TransmitLocked();
+    TransmitLocked(lock);
     // The service thread has to wait until the line takes more, unless it does so already.
     if (!r->done && !serviceWantsTx_ && !serviceAwake_) WakeLineLocked();
   } else {
@@ -459,7 +473,7 @@ DWORD DriverCore::TransmitChar(char c) {
   if (const DWORD e = GateLocked(true)) return e;
   if (immediate_) return ERROR_INVALID_PARAMETER;  // the previous one has not gone out yet
   immediate_ = static_cast<std::uint8_t>(c);
-  if (line_->DirectIo()) TransmitLocked();
+  if (line_->DirectIo()) TransmitLocked(lock);
   WakeLineLocked();
   return ERROR_SUCCESS;
 }
@@ -532,7 +546,10 @@ DWORD DriverCore::WaitEvent(DWORD* mask, OVERLAPPED* ov) {
 DWORD DriverCore::ClearError(DWORD* errors, COMSTAT* status) {
   Lock lock(mu_);
   if (const DWORD e = GateLocked(false)) return e;
-  if (line_->DirectIo()) PullLineInputLocked();
+  if (line_->DirectIo()) {
+    PullLineInputLocked(lock);
+    if (const DWORD e = GateLocked(false)) return e;  // closed while the line was read
+  }
   if (const DWORD ce = line_->TakeLineErrors()) RecordErrorsLocked(ce);
   if (errors != nullptr) *errors = errors_;
   errors_ = 0;
@@ -630,7 +647,7 @@ DWORD DriverCore::SetState(const DCB& requested) {
   }
   UpdateInputFlowLocked();
   ApplyLinesLocked(false);
-  if (line_->DirectIo()) TransmitLocked();
+  if (line_->DirectIo()) TransmitLocked(lock);
   WakeLineLocked();
   return ERROR_SUCCESS;
 }
@@ -716,7 +733,7 @@ DWORD DriverCore::Escape(DWORD function) {
     case SETXON:
       escapeXoff_ = false;
       line_->ResumeOutput();
-      if (line_->DirectIo()) TransmitLocked();
+      if (line_->DirectIo()) TransmitLocked(lock);
       WakeLineLocked();
       return ERROR_SUCCESS;
     case SETRTS:
@@ -771,9 +788,10 @@ std::size_t DriverCore::TakeTx(std::uint8_t* out, std::size_t max) {
 }
 
 void DriverCore::TransmitReady() {
+  std::lock_guard tx(txMu_);
   Lock lock(mu_);
   serviceAwake_ = true;
-  TransmitLocked();
+  if (line_->DirectIo()) TransmitLineLocked(lock);
 }
 
 void DriverCore::ReceiveReady() { ServiceLineInput(); }
@@ -810,7 +828,7 @@ void DriverCore::ModemStatusChanged(DWORD status) {
   if ((changed & MS_RING_ON) && (status & MS_RING_ON)) events |= EV_RING;
   RaiseEventsLocked(events);
   if (changed & MS_DSR_ON) {
-    if (line_->DirectIo()) TransmitLocked();
+    if (line_->DirectIo()) TransmitLocked(lock);
     WakeLineLocked();
   }
 }

@@ -85,14 +85,20 @@ class DriverCore final : public LineHost {
   void ReceiveBytesLocked(const std::uint8_t* data, std::size_t count, Clock::time_point now,
                           bool overfill = false);
   // Direct-I/O lines: a caller's read of what the line holds (skipped while the service thread
-  // reads), and the service thread's read, done outside mu_.
-  void PullLineInputLocked();
+  // reads), the service thread's read, and the loop both use, which lets go of mu_ (held in
+  // `lock`) during each read of the line.
+  void PullLineInputLocked(Lock& lock);
   void ServiceLineInput();
+  void ReadLineLocked(Lock& lock);
   // Direct-I/O lines: whether the service thread should read the line as input arrives.
   bool WantLineInputLocked() const;
   std::size_t InputRoomLocked() const;
   void HangupLocked(DWORD error);
-  void TransmitLocked();
+  // Direct-I/O lines: writes what is queued as far as the line takes it (skipped while another
+  // thread does so); the loop lets go of mu_ (held in `lock`) during each write of the line and
+  // needs txMu_.
+  void TransmitLocked(Lock& lock);
+  void TransmitLineLocked(Lock& lock);
   std::size_t TakeTxLocked(std::uint8_t* out, std::size_t max, Clock::time_point now);
   void AfterTxLocked(std::size_t taken, Clock::time_point now);
   bool TxHeldLocked() const;
@@ -111,6 +117,7 @@ class DriverCore final : public LineHost {
   // Held by whoever reads a direct-I/O line; taken before mu_ (the service thread) or tried
   // under it (callers), never waited for under mu_.
   std::mutex rxMu_;
+  std::mutex txMu_;  // the same for whoever writes a direct-I/O line
   std::uint64_t inputPurges_ = 0;  // RXCLEAR purges so far
   std::condition_variable done_;  // blocking callers wait here for their request
   bool open_ = false;

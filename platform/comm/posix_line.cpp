@@ -213,15 +213,15 @@ void PosixLine::Kick() {
 
 void PosixLine::ArmDeadline(Clock::time_point deadline) {
   if (timerFd_ < 0) return;
-  itimerspec spec{};
+  itimerspec expiry{};
   if (deadline != Clock::time_point::max()) {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
                         deadline.time_since_epoch()).count();
-    spec.it_value.tv_sec = ns / 1000000000;
-    spec.it_value.tv_nsec = ns % 1000000000;
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+    expiry.it_value.tv_sec = ns / 1000000000;
+    expiry.it_value.tv_nsec = ns % 1000000000;
+    if (expiry.it_value.tv_sec == 0 && expiry.it_value.tv_nsec == 0) expiry.it_value.tv_nsec = 1;
   }
-  ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &expiry, nullptr);
 }
 
 LineCaps PosixLine::Caps() const {

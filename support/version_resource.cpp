@@ -79,11 +79,11 @@ std::size_t Utf16Length(const std::string& text) {
 
 }  // namespace
 
-std::vector<unsigned char> BuildVersionResource(const VersionResourceSpec& spec) {
+std::vector<unsigned char> BuildVersionResource(const VersionResourceSpec& fields) {
   Writer w;
   const std::size_t root = w.Begin("VS_VERSION_INFO", 52, 0);
-  const std::uint32_t ms = (std::uint32_t{spec.major} << 16) | spec.minor;
-  const std::uint32_t ls = (std::uint32_t{spec.build} << 16) | spec.revision;
+  const std::uint32_t ms = (std::uint32_t{fields.major} << 16) | fields.minor;
+  const std::uint32_t ls = (std::uint32_t{fields.build} << 16) | fields.revision;
   w.Dword(0xFEEF04BD);  // signature
   w.Dword(0x00010000);  // structure version
   w.Dword(ms);
@@ -91,19 +91,19 @@ std::vector<unsigned char> BuildVersionResource(const VersionResourceSpec& spec)
   w.Dword(ms);  // product version = file version
   w.Dword(ls);
   w.Dword(0x3F);  // flags mask
-  w.Dword(spec.fileFlags);
+  w.Dword(fields.fileFlags);
   w.Dword(0x00040004);  // VOS_NT_WINDOWS32
   w.Dword(1);           // VFT_APP
   w.Dword(0);
   w.Dword(0);
   w.Dword(0);
 
-  if (!spec.translations.empty()) {
+  if (!fields.translations.empty()) {
     const std::size_t sfi = w.Begin("StringFileInfo", 0, 1);
     char key[16];
-    std::snprintf(key, sizeof key, "%.8x", static_cast<unsigned>(spec.translations.front()));
+    std::snprintf(key, sizeof key, "%.8x", static_cast<unsigned>(fields.translations.front()));
     const std::size_t table = w.Begin(key, 0, 1);
-    for (const auto& [name, value] : spec.strings) {
+    for (const auto& [name, value] : fields.strings) {
       const std::size_t s = w.Begin(name, static_cast<std::uint16_t>(Utf16Length(value)), 1);
       w.WideString(value);
       w.End(s);
@@ -113,8 +113,8 @@ std::vector<unsigned char> BuildVersionResource(const VersionResourceSpec& spec)
 
     const std::size_t vfi = w.Begin("VarFileInfo", 0, 1);
     const std::size_t var =
-        w.Begin("Translation", static_cast<std::uint16_t>(4 * spec.translations.size()), 0);
-    for (std::uint32_t t : spec.translations) {
+        w.Begin("Translation", static_cast<std::uint16_t>(4 * fields.translations.size()), 0);
+    for (std::uint32_t t : fields.translations) {
       w.Word(static_cast<std::uint16_t>(t >> 16));     // language
       w.Word(static_cast<std::uint16_t>(t & 0xFFFF));  // code page
     }

@@ -24,6 +24,6 @@ struct VersionResourceSpec {
   std::vector<std::pair<std::string, std::string>> strings;
 };
 
-std::vector<unsigned char> BuildVersionResource(const VersionResourceSpec& spec);
+std::vector<unsigned char> BuildVersionResource(const VersionResourceSpec& fields);
 
 }  // namespace qv::support

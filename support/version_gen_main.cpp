@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
                  argv[0]);
     return 2;
   }
-  qv::support::VersionResourceSpec fields;
+  qv::support::VersionResourceFields fields;
   fields.major = static_cast<std::uint16_t>(std::atoi(argv[2]));
   fields.minor = static_cast<std::uint16_t>(std::atoi(argv[3]));
   fields.build = static_cast<std::uint16_t>(std::atoi(argv[4]));

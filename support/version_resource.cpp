@@ -79,7 +79,7 @@ std::size_t Utf16Length(const std::string& text) {
 
 }  // namespace
 
-std::vector<unsigned char> BuildVersionResource(const VersionResourceSpec& fields) {
+std::vector<unsigned char> BuildVersionResource(const VersionResourceFields& fields) {
   Writer w;
   const std::size_t root = w.Begin("VS_VERSION_INFO", 52, 0);
   const std::uint32_t ms = (std::uint32_t{fields.major} << 16) | fields.minor;

@@ -11,7 +11,7 @@
 
 namespace qv::support {
 
-struct VersionResourceSpec {
+struct VersionResourceFields {
   std::uint16_t major = 0;
   std::uint16_t minor = 0;
   std::uint16_t build = 0;
@@ -24,6 +24,6 @@ struct VersionResourceSpec {
   std::vector<std::pair<std::string, std::string>> strings;
 };
 
-std::vector<unsigned char> BuildVersionResource(const VersionResourceSpec& fields);
+std::vector<unsigned char> BuildVersionResource(const VersionResourceFields& fields);
 
 }  // namespace qv::support

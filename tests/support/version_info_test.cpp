@@ -11,49 +11,49 @@
 namespace {
 
 using qv::support::BuildVersionResource;
-using qv::support::VersionResourceSpec;
+using qv::support::VersionResourceFields;
 
-VersionInfo FromSpec(const VersionResourceSpec& spec) {
-  const std::vector<unsigned char> block = BuildVersionResource(spec);
+VersionInfo FromFields(const VersionResourceFields& fields) {
+  const std::vector<unsigned char> block = BuildVersionResource(fields);
   return VersionInfo(block.data(), static_cast<DWORD>(block.size()));
 }
 
-VersionResourceSpec Version(std::uint16_t major, std::uint16_t minor, std::uint16_t build,
+VersionResourceFields Version(std::uint16_t major, std::uint16_t minor, std::uint16_t build,
                             std::uint32_t flags = 0) {
-  VersionResourceSpec spec;
-  spec.major = major;
-  spec.minor = minor;
-  spec.build = build;
-  spec.fileFlags = flags;
-  return spec;
+  VersionResourceFields fields;
+  fields.major = major;
+  fields.minor = minor;
+  fields.build = build;
+  fields.fileFlags = flags;
+  return fields;
 }
 
 TEST(VersionInfo, ShortTextShowsTheBuildNumberOnlyForPreReleases) {
-  EXPECT_EQ(FromSpec(Version(1, 55, 0)).GetVersionText(), "1.55");
-  EXPECT_EQ(FromSpec(Version(2, 5, 12, VS_FF_PRERELEASE)).GetVersionText(), "2.05.0012");
-  EXPECT_EQ(FromSpec(Version(2, 5, 12)).GetVersionText(), "2.05");
-  EXPECT_EQ(FromSpec(Version(1, 55, 0)).GetFullVersionText(), "1.55");
+  EXPECT_EQ(FromFields(Version(1, 55, 0)).GetVersionText(), "1.55");
+  EXPECT_EQ(FromFields(Version(2, 5, 12, VS_FF_PRERELEASE)).GetVersionText(), "2.05.0012");
+  EXPECT_EQ(FromFields(Version(2, 5, 12)).GetVersionText(), "2.05");
+  EXPECT_EQ(FromFields(Version(1, 55, 0)).GetFullVersionText(), "1.55");
 }
 
 TEST(VersionInfo, FullTextAddsSpecialAndPrivateBuildNotes) {
-  VersionResourceSpec spec = Version(1, 55, 0, VS_FF_PRIVATEBUILD);
-  spec.strings = {{"FileVersion", "1.55.0.0"}, {"PrivateBuild", "test"}};
-  EXPECT_EQ(FromSpec(spec).GetFullVersionText(), "1.55 (test)");
+  VersionResourceFields fields = Version(1, 55, 0, VS_FF_PRIVATEBUILD);
+  fields.strings = {{"FileVersion", "1.55.0.0"}, {"PrivateBuild", "test"}};
+  EXPECT_EQ(FromFields(fields).GetFullVersionText(), "1.55 (test)");
 
-  spec.fileFlags = VS_FF_SPECIALBUILD | VS_FF_PRIVATEBUILD | VS_FF_PRERELEASE;
-  spec.strings.emplace_back("SpecialBuild", "for the lab");
-  EXPECT_EQ(FromSpec(spec).GetFullVersionText(), "1.55.0000 for the lab (test)");
+  fields.fileFlags = VS_FF_SPECIALBUILD | VS_FF_PRIVATEBUILD | VS_FF_PRERELEASE;
+  fields.strings.emplace_back("SpecialBuild", "for the lab");
+  EXPECT_EQ(FromFields(fields).GetFullVersionText(), "1.55.0000 for the lab (test)");
 
   // A flag without its string still adds its punctuation; a string without its flag adds nothing.
-  spec.fileFlags = VS_FF_SPECIALBUILD;
-  spec.strings = {{"PrivateBuild", "test"}};
-  EXPECT_EQ(FromSpec(spec).GetFullVersionText(), "1.55 ");
+  fields.fileFlags = VS_FF_SPECIALBUILD;
+  fields.strings = {{"PrivateBuild", "test"}};
+  EXPECT_EQ(FromFields(fields).GetFullVersionText(), "1.55 ");
 }
 
 TEST(VersionInfo, TranslationAndStringsOfTheStringTable) {
-  VersionResourceSpec spec = Version(1, 0, 0);
-  spec.strings = {{"CompanyName", "QUELM"}, {"Comments", "caf\xc3\xa9"}, {"Empty", ""}};
-  const VersionInfo info = FromSpec(spec);
+  VersionResourceFields fields = Version(1, 0, 0);
+  fields.strings = {{"CompanyName", "QUELM"}, {"Comments", "caf\xc3\xa9"}, {"Empty", ""}};
+  const VersionInfo info = FromFields(fields);
   ASSERT_EQ(info.GetTranslation(), 0x040C04B0u);
   EXPECT_EQ(info.GetStringValue(0x040C04B0, "CompanyName"), "QUELM");
   EXPECT_EQ(info.GetStringValue(0x040C04B0, "companyname"), "QUELM");  // keys ignore case
@@ -64,20 +64,20 @@ TEST(VersionInfo, TranslationAndStringsOfTheStringTable) {
 }
 
 TEST(VersionInfo, BlockWithoutTranslationGivesEmptyStrings) {
-  VersionResourceSpec spec = Version(1, 55, 0, VS_FF_PRIVATEBUILD | VS_FF_SPECIALBUILD);
-  spec.translations.clear();
-  spec.strings = {{"PrivateBuild", "test"}};
-  const VersionInfo info = FromSpec(spec);
+  VersionResourceFields fields = Version(1, 55, 0, VS_FF_PRIVATEBUILD | VS_FF_SPECIALBUILD);
+  fields.translations.clear();
+  fields.strings = {{"PrivateBuild", "test"}};
+  const VersionInfo info = FromFields(fields);
   EXPECT_EQ(info.GetTranslation(), 0u);
   EXPECT_EQ(info.GetStringValue(0, "PrivateBuild"), "");
   EXPECT_EQ(info.GetFullVersionText(), "1.55  ()");
 }
 
 TEST(VersionInfo, QueriesFollowTheWin32Layout) {
-  VersionResourceSpec spec = Version(3, 7, 9, VS_FF_PRERELEASE);
-  spec.revision = 4;
-  spec.strings = {{"ProductName", "quor_vix"}};
-  const std::vector<unsigned char> block = BuildVersionResource(spec);
+  VersionResourceFields fields = Version(3, 7, 9, VS_FF_PRERELEASE);
+  fields.revision = 4;
+  fields.strings = {{"ProductName", "quor_vix"}};
+  const std::vector<unsigned char> block = BuildVersionResource(fields);
   // Root header: total length, 52 bytes of value, binary, key "VS_VERSION_INFO".
   EXPECT_EQ(block[0] | (block[1] << 8), static_cast<int>(block.size()));
   EXPECT_EQ(block[2] | (block[3] << 8), 52);

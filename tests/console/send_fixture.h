@@ -101,22 +101,8 @@ class SendTest : public ::testing::Test {
   // Opens the port overlapped at the speed given, 8N1, no flow control, with DTR on, and starts
   // the engine on it with the recording console.
   bool Start(const std::string& name, DWORD baud) {
-    port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_OVERLAPPED, nullptr);
+    port = OpenOverlapped8N1(name, baud);
     if (port == INVALID_HANDLE_VALUE) return false;
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(port, &dcb);
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fOutxCtsFlow = 0;
-    dcb.fOutxDsrFlow = 0;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    SetCommState(port, &dcb);
     return StartComm(port, console.Callback()) == 1;
   }
 

@@ -112,6 +112,27 @@ class RecordingConsole : public ConsoleSink {
 };
 
 
+// Opens a port for overlapped I/O and sets it to the given speed, 8N1, no flow control, DTR on.
+inline HANDLE OpenOverlapped8N1(const std::string& name, DWORD baud) {
+  HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  if (port == INVALID_HANDLE_VALUE) return port;
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  GetCommState(port, &dcb);
+  dcb.BaudRate = baud;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fOutxCtsFlow = 0;
+  dcb.fOutxDsrFlow = 0;
+  dcb.fOutX = 0;
+  dcb.fInX = 0;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  SetCommState(port, &dcb);
+  return port;
+}
+
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -148,21 +169,7 @@ class EngineTest : public ::testing::Test {
 
   // Opens a port for overlapped I/O at the given speed, 8N1, no flow control.
   HANDLE Open(const std::string& name, DWORD baud = 921600) {
-    port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_OVERLAPPED, nullptr);
-    if (port == INVALID_HANDLE_VALUE) return port;
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(port, &dcb);
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fOutxCtsFlow = 0;
-    dcb.fOutxDsrFlow = 0;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
-    SetCommState(port, &dcb);
+    port = OpenOverlapped8N1(name, baud);
     return port;
   }
 

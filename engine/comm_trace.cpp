@@ -1,6 +1,7 @@
 // Trace lines and alert boxes of the engine.
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 #include "engine/comm.h"
 #include "platform/sync/clock.h"
@@ -12,12 +13,15 @@ constexpr std::size_t kTraceSize = 512;
 constexpr const char* kAlertCaption = "quor_vix";
 }  // namespace
 
+// One write per line: written in three pieces (prefix, text, line end), lines traced by the read
+// and write threads at the same moment came out interleaved.
 void TraceMsg(const char* text) {
   char prefix[kTraceSize];
   std::snprintf(prefix, sizeof prefix, "%.4d ", static_cast<int>(GetTickCount()));
-  OutputDebugStringA(prefix);
-  OutputDebugStringA(text);
-  OutputDebugStringA("\n");
+  std::string line(prefix);
+  line += text != nullptr ? text : "";
+  line += '\n';
+  OutputDebugStringA(line.c_str());
 }
 
 void TraceFmt(const char* format, ...) {

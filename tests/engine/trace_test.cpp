@@ -28,7 +28,7 @@ TEST(EngineTrace, LinesFromTwoThreadsStayWhole) {
   const std::regex whole("\\d{4,} (Read|Write) thread shutting down");
   std::string line;
   int count = 0;
-  while (std::getline(lines, line) && count < 600) {
+  while (count < 600 && std::getline(lines, line)) {
     EXPECT_TRUE(std::regex_match(line, whole)) << line;
     ++count;
   }

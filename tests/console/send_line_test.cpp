@@ -49,18 +49,8 @@ class SendConsoleTest : public ConsoleTest {
   // Opens the port into the console's handle and starts the engine with the console's receive
   // callback; the send buttons become usable as they do when the console opens a port.
   void OpenPort(const char* name, DWORD baud) {
-    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE h = qv::test::OpenOverlapped8N1(name, baud);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(h, &dcb);
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    SetCommState(h, &dcb);
     hPort = h;
     ASSERT_EQ(StartComm(hPort, ConsoleReceive), 1);
     Dlg().EnableDlgItem(IDC_SENDLINE, true);

@@ -160,7 +160,8 @@ void DriverCore::AdvanceReadsLocked(Clock::time_point now) {
     bool complete = false;
     if (!r->started) {
       r->started = true;
-      r->plan = PlanRead(timeouts_, r->want);
+      // A driver that ignores the timeouts waits for the whole count.
+      r->plan = line_->Faults().ignoreReadTimeouts ? ReadPlan{} : PlanRead(timeouts_, r->want);
       if (r->plan.useTotal) r->total = AddMs(now, r->plan.totalMs);
       r->got = static_cast<DWORD>(input_.Pop(r->buffer, r->want));
       if (r->got > 0 && r->plan.useInterval) r->interval = AddMs(now, r->plan.intervalMs);
@@ -321,6 +322,7 @@ DWORD DriverCore::Read(void* buffer, DWORD count, DWORD* read, OVERLAPPED* ov) {
 
 bool DriverCore::TxHeldLocked() const {
   if (escapeXoff_) return true;
+  if (line_->Faults().neverCompleteWrites) return true;
   if (dcb_.fOutxDsrFlow && modemKnown_ && !(modem_ & MS_DSR_ON)) return true;
   return false;
 }
@@ -337,7 +339,9 @@ void DriverCore::AdvanceWritesLocked(Clock::time_point now) {
     if (!r->started) {
       r->started = true;
       if (r->kind == kWrite) {
-        const std::uint64_t ms = WriteTotalMs(timeouts_, static_cast<DWORD>(r->data.size()));
+        const std::uint64_t ms = line_->Faults().neverCompleteWrites
+                                     ? 0
+                                     : WriteTotalMs(timeouts_, static_cast<DWORD>(r->data.size()));
         if (ms != 0) r->total = AddMs(now, ms);
         KickIfEarlierLocked(r->total);
       }
@@ -572,6 +576,7 @@ DWORD DriverCore::Purge(DWORD flags) {
   Lock lock(mu_);
   if (const DWORD e = GateLocked(false)) return e;
   if (flags & ~DWORD{0xF}) return ERROR_INVALID_PARAMETER;
+  if (const LineFaults faults = line_->Faults(); faults.refusePurge) return faults.purgeError;
   const auto now = Clock::now();
   if (flags & PURGE_TXABORT) {
     AbortAllLocked(writes_, ERROR_OPERATION_ABORTED);

@@ -31,6 +31,15 @@ struct LineHolds {
   bool xoffSent = false;
 };
 
+// Ways a driver can break its contract, switched on by tests of the program's driver tests (only
+// virtual lines have them). Read by the core under its lock, so a line keeps them lock-free.
+struct LineFaults {
+  bool ignoreReadTimeouts = false;   // a read ends only when its count arrived
+  bool neverCompleteWrites = false;  // written bytes never leave; write timeouts do not end them
+  bool refusePurge = false;          // PurgeComm changes nothing ...
+  DWORD purgeError = 0;              // ... and reports this error (0: claims success)
+};
+
 // What the core wants from the backend's service thread on its next round.
 struct ServiceState {
   Clock::time_point deadline = Clock::time_point::max();  // earliest timer of a request
@@ -77,6 +86,7 @@ class Line {
   virtual DWORD SetBreak(bool on) = 0;
   virtual DWORD GetModemStatus(DWORD* status) = 0;
   virtual LineHolds Holds() { return {}; }
+  virtual LineFaults Faults() const { return {}; }
   // Input flow control asks the far end to stop (XOFF) or go on (XON).
   virtual void SendFlowChar(char) {}
   // SETXON: releases an output hold that an XOFF from the far end caused.

@@ -85,6 +85,13 @@ void VirtualPort::SetFarEndLines(const FarEndLines& lines) {
   wake_.notify_one();
 }
 
+void VirtualPort::SetModemStatusExtraBits(DWORD bits) {
+  Lock lock(mu_);
+  extraStatusBits_ = bits;
+  kicked_ = true;  // the driver core hears of the new word on the next round
+  wake_.notify_one();
+}
+
 bool VirtualPort::InjectLineErrors(DWORD ceBits) {
   Lock lock(mu_);
   if (!running_) return false;
@@ -135,9 +142,30 @@ bool VirtualPort::SetPlugged(bool plugged) {
   return true;
 }
 
+void VirtualPort::SetDriverFaults(const DriverFaults& faults) {
+  ignoreReadTimeouts_ = faults.ignoreReadTimeouts;
+  neverCompleteWrites_ = faults.neverCompleteWrites;
+  refusePurge_ = faults.refusePurge;
+  purgeError_ = faults.purgeError;
+  Lock lock(mu_);
+  kicked_ = true;  // writes held by the fault may go now
+  wake_.notify_one();
+}
+
+LineFaults VirtualPort::Faults() const {
+  LineFaults f;
+  f.ignoreReadTimeouts = ignoreReadTimeouts_;
+  f.neverCompleteWrites = neverCompleteWrites_;
+  f.refusePurge = refusePurge_;
+  f.purgeError = purgeError_;
+  return f;
+}
+
 void VirtualPort::Reset() {
+  SetDriverFaults({});
   Lock lock(mu_);
   overrides_ = {};
+  extraStatusBits_ = 0;
   policy_ = {};
   refuseError_ = 0;
   openDelayMs_ = 0;
@@ -257,7 +285,7 @@ DWORD VirtualPort::SetBreak(bool on) {
 }
 
 DWORD VirtualPort::ModemStatusLocked() const {
-  DWORD status = 0;
+  DWORD status = extraStatusBits_ & ~(MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
   if (overrides_.cts.value_or(deviceCts_)) status |= MS_CTS_ON;
   if (overrides_.dsr.value_or(deviceDsr_)) status |= MS_DSR_ON;
   if (overrides_.ring.value_or(deviceRing_)) status |= MS_RING_ON;
@@ -534,6 +562,12 @@ bool SetFarEndLines(const std::string& port, const FarEndLines& lines) {
   return p != nullptr;
 }
 
+bool SetModemStatusExtraBits(const std::string& port, DWORD bits) {
+  auto p = FindVirtualPort(port);
+  if (p) p->SetModemStatusExtraBits(bits);
+  return p != nullptr;
+}
+
 bool InjectLineErrors(const std::string& port, DWORD ceBits) {
   auto p = FindVirtualPort(port);
   return p && p->InjectLineErrors(ceBits);
@@ -565,6 +599,12 @@ bool SetOpenBehaviour(const std::string& port, DWORD refuseError, DWORD delayMs)
 bool SetResponseDelay(const std::string& port, DWORD milliseconds) {
   auto p = FindVirtualPort(port);
   if (p) p->SetResponseDelay(milliseconds);
+  return p != nullptr;
+}
+
+bool SetDriverFaults(const std::string& port, const DriverFaults& faults) {
+  auto p = FindVirtualPort(port);
+  if (p) p->SetDriverFaults(faults);
   return p != nullptr;
 }
 

@@ -7,6 +7,7 @@
 // call into the device, outside any lock.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -40,12 +41,14 @@ class VirtualPort final : public Line, public sim::LineEnd {
 
   // Test controls (see virtual_port_control.h).
   void SetFarEndLines(const FarEndLines& lines);
+  void SetModemStatusExtraBits(DWORD bits);
   bool InjectLineErrors(DWORD ceBits);
   bool InjectBreak();
   void InjectFromFarEnd(const std::uint8_t* data, std::size_t count);
   void SetBaudPolicy(const BaudPolicy& policy);
   void SetOpenBehaviour(DWORD refuseError, DWORD delayMs);
   void SetResponseDelay(DWORD milliseconds);
+  void SetDriverFaults(const DriverFaults& faults);
   bool SetPlugged(bool plugged);  // true when the state changed
   void Reset();
 
@@ -57,6 +60,7 @@ class VirtualPort final : public Line, public sim::LineEnd {
   DWORD SetBreak(bool on) override;
   DWORD GetModemStatus(DWORD* status) override;
   LineHolds Holds() override;
+  LineFaults Faults() const override;
   void SendFlowChar(char c) override;
   void ResumeOutput() override;
   void Kick() override;
@@ -104,12 +108,18 @@ class VirtualPort final : public Line, public sim::LineEnd {
   bool plugged_ = true;
   bool hangupPending_ = false;
   FarEndLines overrides_;
+  DWORD extraStatusBits_ = 0;
   BaudPolicy policy_;
   DWORD refuseError_ = 0;
   DWORD openDelayMs_ = 0;
   Clock::duration responseDelay_{};
   DWORD pendingErrors_ = 0;
   bool pendingBreak_ = false;
+  // The driver faults: read by the core under its own lock, so kept out of mu_.
+  std::atomic<bool> ignoreReadTimeouts_{false};
+  std::atomic<bool> neverCompleteWrites_{false};
+  std::atomic<bool> refusePurge_{false};
+  std::atomic<DWORD> purgeError_{0};
 
   // Line state.
   DCB dcb_{};

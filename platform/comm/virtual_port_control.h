@@ -47,6 +47,10 @@ struct VirtualPortInfo {
 std::vector<VirtualPortInfo> ListVirtualPorts();
 
 bool SetFarEndLines(const std::string& port, const FarEndLines& lines);
+// Bits the simulated driver adds to every modem-status word it reports, as a driver that leaves
+// garbage in the word does (e.g. 0x100, outside the four MS_ lines); 0 ends it. They change
+// nothing else on the line.
+bool SetModemStatusExtraBits(const std::string& port, DWORD bits);
 // Records line errors (CE_FRAME, CE_OVERRUN, CE_RXPARITY, CE_RXOVER) as if the UART had seen
 // them; only while the port is open.
 bool InjectLineErrors(const std::string& port, DWORD ceBits);
@@ -63,7 +67,20 @@ bool SetResponseDelay(const std::string& port, DWORD milliseconds);
 // new opens fail with ERROR_FILE_NOT_FOUND until the port is plugged again.
 bool PlugVirtualPort(const std::string& port);
 bool UnplugVirtualPort(const std::string& port);
-// Back to: plugged, every rate, no overrides, no refusal or delay.
+// A driver that breaks its contract, so that the driver tests' failure verdicts can be seen:
+// reads that ignore their timeouts, writes that never complete (purge, cancel and close still end
+// them), a purge that does nothing (and reports purgeError, or success when it is 0). Takes effect
+// at once for the open handle; requests already timed keep their timers.
+struct DriverFaults {
+  bool ignoreReadTimeouts = false;
+  bool neverCompleteWrites = false;
+  bool refusePurge = false;
+  DWORD purgeError = 0;
+};
+bool SetDriverFaults(const std::string& port, const DriverFaults& faults);
+
+// Back to: plugged, every rate, no overrides or extra status bits, no refusal or delay, no
+// driver faults.
 bool ResetVirtualPort(const std::string& port);
 
 // Called (outside any lock) when a virtual port is plugged (true) or unplugged (false).

@@ -270,6 +270,19 @@ BOOL SetDefaultCommConfigA(const char* name, const COMMCONFIG* config, DWORD siz
   qv::sim::DeviceDescription description;
   if (!DescribeDevice(device, &description)) return Result(ERROR_FILE_NOT_FOUND);
   if (const DWORD e = ValidateDcb(config->dcb)) return Result(e);
+  // A virtual port's driver keeps in its default only a rate it would run: it refuses or rounds
+  // the others as SetCommState does.
+  const PortTarget target = ResolvePortName(device);
+  if (auto port = target.isVirtual ? FindVirtualPort(target.name) : nullptr) {
+    DWORD rate = 0;
+    if (const DWORD e = port->AcceptRate(config->dcb.BaudRate, &rate)) return Result(e);
+    if (rate != config->dcb.BaudRate) {
+      std::string copy(reinterpret_cast<const char*>(config), size);
+      std::memcpy(copy.data() + offsetof(COMMCONFIG, dcb) + offsetof(DCB, BaudRate), &rate,
+                  sizeof rate);
+      return Result(SaveDefaultConfig(device, copy.data(), size));
+    }
+  }
   return Result(SaveDefaultConfig(device, config, size));
 }
 

@@ -644,6 +644,11 @@ DWORD DriverCore::SetState(const DCB& requested) {
   DWORD baud = dcb.BaudRate;
   if (const DWORD e = line_->Configure(dcb, &baud)) return e;
   dcb.BaudRate = baud;
+  // A new rate alone changes nothing the service thread plans from (the line paces itself and
+  // tells its own thread), so the millions of calls of a baud-rate scan do not wake it each time.
+  DCB before = dcb_;
+  before.BaudRate = dcb.BaudRate;
+  const bool rateOnly = std::memcmp(&before, &dcb, sizeof dcb) == 0;
   dcb_ = dcb;
   // The control modes set the lines again, as a serial driver does on every SetCommState.
   if (dcb_.fDtrControl != DTR_CONTROL_HANDSHAKE) dtrOn_ = dcb_.fDtrControl == DTR_CONTROL_ENABLE;
@@ -653,7 +658,7 @@ DWORD DriverCore::SetState(const DCB& requested) {
   UpdateInputFlowLocked();
   ApplyLinesLocked(false);
   if (line_->DirectIo()) TransmitLocked(lock);
-  WakeLineLocked();
+  if (!rateOnly) WakeLineLocked();
   return ERROR_SUCCESS;
 }
 

@@ -126,7 +126,7 @@ DWORD PosixLine::Configure(const DCB& dcb, DWORD* acceptedBaud) {
     return ERROR_SUCCESS;
   }
   std::uint32_t actual = 0;
-  if (const int e = TtyConfigure(fd_, s, &actual)) {
+  if (const int e = TtyConfigure(fd_, s, &actual, &kernelCopy_)) {
     return e == EINVAL ? ERROR_INVALID_PARAMETER : qv::sync::Win32ErrorFromErrno(e);
   }
   configured_ = true;

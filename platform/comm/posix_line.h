@@ -60,6 +60,7 @@ class PosixLine final : public Line {
   bool configured_ = false;
   TtySettings applied_;
   DWORD appliedBaud_ = 0;
+  TtyKernelCopy kernelCopy_;  // guarded by the core, like applied_
   // TIOCGICOUNT totals last seen (frame, overrun, parity, brk, buf_overrun); guarded by the core.
   int lastCounts_[5] = {};
 };

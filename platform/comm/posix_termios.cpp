@@ -4,15 +4,23 @@
 #include <asm/termbits.h>
 
 #include <cerrno>
+#include <cstring>
 
 // <sys/ioctl.h> would pull in the libc termios definitions; the prototype is all that is needed.
 extern "C" int ioctl(int fd, unsigned long request, ...);
 
 namespace qv::comm {
 
-int TtyConfigure(int fd, const TtySettings& s, std::uint32_t* actualBaud) {
+static_assert(sizeof(struct termios2) <= sizeof(TtyKernelCopy::bytes), "TtyKernelCopy too small");
+
+int TtyConfigure(int fd, const TtySettings& s, std::uint32_t* actualBaud, TtyKernelCopy* last) {
   struct termios2 t;
-  if (ioctl(fd, TCGETS2, &t) != 0) return errno;
+  if (last != nullptr && last->valid) {
+    std::memcpy(&t, last->bytes, sizeof t);
+    last->valid = false;  // until the kernel has reported the new settings
+  } else if (ioctl(fd, TCGETS2, &t) != 0) {
+    return errno;
+  }
   // Raw: no input or output processing, no echo, no signals, no canonical lines.
   t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY |
                  IGNPAR | INPCK);
@@ -47,6 +55,10 @@ int TtyConfigure(int fd, const TtySettings& s, std::uint32_t* actualBaud) {
   if (ioctl(fd, TCSETS2, &t) != 0) return errno;
   if (ioctl(fd, TCGETS2, &t) != 0) return errno;
   *actualBaud = t.c_ospeed;
+  if (last != nullptr) {
+    std::memcpy(last->bytes, &t, sizeof t);
+    last->valid = true;
+  }
   return 0;
 }
 

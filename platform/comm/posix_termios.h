@@ -20,8 +20,19 @@ struct TtySettings {
   bool operator==(const TtySettings&) const = default;
 };
 
+// The tty's settings as the kernel last reported them. A line keeps one between calls, so that a
+// change of settings costs one set and one read-back instead of a read, a set and a read-back
+// (what a baud-rate scan's millions of calls add up to). Valid only while every change of the
+// tty's settings goes through TtyConfigure (or leaves them as they were).
+struct TtyKernelCopy {
+  bool valid = false;
+  alignas(8) unsigned char bytes[64];
+};
+
 // Raw mode with these settings; *actualBaud is the rate the driver reports back. 0 or errno.
-int TtyConfigure(int fd, const TtySettings& settings, std::uint32_t* actualBaud);
+// last (may be null): the settings read back by the previous call, used and updated.
+int TtyConfigure(int fd, const TtySettings& settings, std::uint32_t* actualBaud,
+                 TtyKernelCopy* last = nullptr);
 
 // tcflush / tcflow through the same headers: 0 or errno.
 int TtyFlushInput(int fd);

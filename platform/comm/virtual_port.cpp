@@ -119,6 +119,37 @@ void VirtualPort::SetBaudPolicy(const BaudPolicy& policy) {
   policy_ = policy;
 }
 
+DWORD VirtualPort::AcceptRate(DWORD requested, DWORD* accepted) const {
+  Lock lock(mu_);
+  return AcceptRateLocked(requested, accepted);
+}
+
+DWORD VirtualPort::AcceptRateLocked(DWORD rate, DWORD* accepted) const {
+  switch (policy_.kind) {
+    case BaudPolicy::kAll:
+      if (rate < policy_.lowest || rate > policy_.highest) return ERROR_INVALID_PARAMETER;
+      break;
+    case BaudPolicy::kList:
+      if (!policy_.rates.empty() &&
+          std::find(policy_.rates.begin(), policy_.rates.end(), rate) == policy_.rates.end()) {
+        return ERROR_INVALID_PARAMETER;
+      }
+      break;
+    case BaudPolicy::kNearest:
+      if (!policy_.rates.empty()) {
+        const auto d = [rate](DWORD x) { return x > rate ? x - rate : rate - x; };
+        DWORD best = policy_.rates.front();
+        for (DWORD r : policy_.rates) {
+          if (d(r) < d(best) || (d(r) == d(best) && r < best)) best = r;
+        }
+        rate = best;
+      }
+      break;
+  }
+  *accepted = rate;
+  return ERROR_SUCCESS;
+}
+
 void VirtualPort::SetOpenBehaviour(DWORD refuseError, DWORD delayMs) {
   Lock lock(mu_);
   refuseError_ = refuseError;
@@ -238,21 +269,8 @@ void VirtualPort::Stop() {
 
 DWORD VirtualPort::Configure(const DCB& dcb, DWORD* acceptedBaud) {
   Lock lock(mu_);
-  DWORD rate = dcb.BaudRate;
-  if (policy_.kind != BaudPolicy::kAll && !policy_.rates.empty()) {
-    if (policy_.kind == BaudPolicy::kList) {
-      if (std::find(policy_.rates.begin(), policy_.rates.end(), rate) == policy_.rates.end()) {
-        return ERROR_INVALID_PARAMETER;
-      }
-    } else {
-      DWORD best = policy_.rates.front();
-      for (DWORD r : policy_.rates) {
-        const auto d = [rate](DWORD x) { return x > rate ? x - rate : rate - x; };
-        if (d(r) < d(best) || (d(r) == d(best) && r < best)) best = r;
-      }
-      rate = best;
-    }
-  }
+  DWORD rate = 0;
+  if (const DWORD e = AcceptRateLocked(dcb.BaudRate, &rate)) return e;
   const bool changed = rate != dcb_.BaudRate || dcb.ByteSize != dcb_.ByteSize ||
                        dcb.Parity != dcb_.Parity || dcb.StopBits != dcb_.StopBits;
   dcb_ = dcb;

@@ -46,6 +46,9 @@ class VirtualPort final : public Line, public sim::LineEnd {
   bool InjectBreak();
   void InjectFromFarEnd(const std::uint8_t* data, std::size_t count);
   void SetBaudPolicy(const BaudPolicy& policy);
+  // The rate the driver runs for a requested one under the policy: ERROR_INVALID_PARAMETER when
+  // it refuses it, else *accepted (a listed neighbour when it rounds).
+  DWORD AcceptRate(DWORD requested, DWORD* accepted) const;
   void SetOpenBehaviour(DWORD refuseError, DWORD delayMs);
   void SetResponseDelay(DWORD milliseconds);
   void SetDriverFaults(const DriverFaults& faults);
@@ -83,6 +86,7 @@ class VirtualPort final : public Line, public sim::LineEnd {
 
   void Run();
   void EnsureDeviceLocked();
+  DWORD AcceptRateLocked(DWORD requested, DWORD* accepted) const;
   DWORD ModemStatusLocked() const;
   bool TxHeldLocked() const;
   Clock::duration PerByteLocked() const;

@@ -26,14 +26,19 @@ struct FarEndLines {
   std::optional<bool> ring;
 };
 
+// The rates the simulated driver keeps, for SetCommState and for the port's default
+// configuration alike.
 struct BaudPolicy {
   enum Kind {
-    kAll,      // any rate from 1 bps on
+    kAll,      // any rate from lowest to highest; others are refused
     kList,     // only the rates listed; others are refused (SetCommState fails with 87)
     kNearest,  // any rate, replaced by the nearest listed one (the read-back differs)
   };
   Kind kind = kAll;
   std::vector<DWORD> rates;
+  // kAll only: the range taken (by default every rate from 1 bps on).
+  DWORD lowest = 1;
+  DWORD highest = MAXDWORD;
 };
 
 struct VirtualPortInfo {

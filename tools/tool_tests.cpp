@@ -1,11 +1,51 @@
 #include "tools/tool_tests.h"
 
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTimer>
+
+#include "engine/comm.h"
+#include "platform/store/profile_store.h"
 #include "platform/sync/event.h"
 #include "platform/sync/kernel_object.h"
+#include "platform/sync/thread.h"
+#include "platform/ui/qt/qt_ui.h"
+#include "platform/ui/ui_thread.h"
+#include "tools/panel_test_host.h"
+#include "tools/tests/open_close_loop.h"
 
 namespace {
 
+const QString kSettings = QStringLiteral("Settings");
+
+enum TestsControlId : int {
+  IDC_RUN_OVERLAP = 1029,
+  IDC_LOOPTESTS = 1030,
+  IDC_BLOCKSIZE = 1031,
+  IDC_RUN_TIMEOUTS = 1032,
+  IDC_LOGDATA = 1033,
+  IDC_RUN_SETCONFIG = 1035,
+  IDC_RUN_OPENCLOSE = 1036,
+  IDC_LOOPINTERVAL = 1037,
+  IDC_PHASE = 1038,
+  IDC_BLOCKNUMBER = 1039,
+  IDC_SETCONFIG_STATUS = 1040,
+  IDC_OVERLAP_FROM = 1041,
+  IDC_BAUDS_STATUS = 1042,
+  IDC_RUN_BAUDS = 1043,
+  IDC_WRITE_CLOSEHANDLE = 1049,
+  IDC_WRITE_BAUDRATE = 1050,
+  IDC_WRITE_FLUSH = 1051,
+  IDC_WRITE_TXABORT = 1052,
+  IDC_WRITE_TXCLEAR = 1053,
+  IDC_WRITE_CANCELIO = 1054,
+};
+
+// The longest the panel's end waits for its test threads to finish their current step.
+constexpr DWORD kWorkerEndWait = 15000;
+
 qv::ui::DialogTemplate TestsTemplate() {
+  using qv::ui::Control;
   qv::ui::DialogTemplate t;
   t.id = CToolTests::kTemplateId;
   t.caption = QStringLiteral("Miscellaneous tests");
@@ -13,27 +53,282 @@ qv::ui::DialogTemplate TestsTemplate() {
   t.x = 360;
   t.y = 170;
   t.cx = 230;
-  t.cy = 190;
+  t.cy = 216;
+  const DWORD check = BS_AUTOCHECKBOX | WS_TABSTOP;
+  const DWORD button = BS_PUSHBUTTON | WS_TABSTOP;
+  const DWORD number = ES_NUMBER | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP;
+  const DWORD off = WS_DISABLED;
+  // Template order matters: EnableConnectionControls switches everything after 1032.
+  t.controls = {
+      Control(IDC_LOOPTESTS, "BUTTON", QStringLiteral("Loop tests"), check, 6, 4, 80, 10),
+      Control(IDC_STATIC, "BUTTON", QStringLiteral("Test Open/Close"), BS_GROUPBOX, 4, 16, 222, 26),
+      Control(IDC_STATIC, "STATIC", QStringLiteral("Repeat Interval: "), SS_LEFT, 10, 28, 56, 8),
+      Control(IDC_LOOPINTERVAL, "EDIT", QString(), number, 66, 26, 32, 12),
+      Control(IDC_STATIC, "STATIC", QStringLiteral("ms"), SS_LEFT, 100, 28, 12, 8),
+      Control(IDC_RUN_OPENCLOSE, "BUTTON", QStringLiteral("Run Test"), button, 176, 25, 44, 14),
+      Control(IDC_STATIC, "BUTTON", QStringLiteral("Test Non-Overlap && Timeouts"), BS_GROUPBOX, 4,
+              44, 222, 26),
+      Control(IDC_STATIC, "STATIC", QStringLiteral("Phase: "), SS_LEFT, 10, 56, 24, 8),
+      Control(IDC_PHASE, "STATIC", QString(), SS_LEFT, 36, 56, 136, 8),
+      Control(IDC_RUN_TIMEOUTS, "BUTTON", QStringLiteral("Run Test"), button, 176, 53, 44, 14),
+      Control(IDC_STATIC, "BUTTON", QStringLiteral("Test Overlap"), BS_GROUPBOX | off, 4, 72, 222,
+              40),
+      Control(IDC_STATIC, "STATIC", QStringLiteral("Block Size: "), SS_LEFT | off, 10, 84, 40, 8),
+      Control(IDC_BLOCKSIZE, "EDIT", QString(), number | off, 50, 82, 36, 12),
+      Control(IDC_STATIC, "STATIC", QStringLiteral("bytes from"), SS_LEFT | off, 90, 84, 36, 8),
+      Control(IDC_OVERLAP_FROM, "COMBOBOX", QString(),
+              CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP | off, 128, 82, 92, 60),
+      Control(IDC_STATIC, "STATIC", QStringLiteral("Block #"), SS_LEFT | off, 10, 99, 28, 8),
+      Control(IDC_BLOCKNUMBER, "STATIC", QString(), SS_LEFT | off, 38, 99, 80, 8),
+      Control(IDC_RUN_OVERLAP, "BUTTON", QStringLiteral("Run Test"), button | off, 176, 95, 44, 14),
+      Control(IDC_STATIC, "BUTTON", QStringLiteral("Test SetConfig"), BS_GROUPBOX | off, 4, 114,
+              222, 26),
+      Control(IDC_STATIC, "STATIC", QStringLiteral("Status: "), SS_LEFT | off, 10, 126, 26, 8),
+      Control(IDC_SETCONFIG_STATUS, "STATIC", QString(), SS_LEFT | off, 36, 126, 136, 8),
+      Control(IDC_RUN_SETCONFIG, "BUTTON", QStringLiteral("Run Test"), button | off, 176, 123, 44,
+              14),
+      Control(IDC_LOGDATA, "BUTTON", QStringLiteral("Record sent/recv packets"), check, 6, 143,
+              120, 10),
+      Control(IDC_STATIC, "BUTTON", QStringLiteral("Test WriteFile(s) followed by"),
+              BS_GROUPBOX | off, 4, 155, 222, 36),
+      Control(IDC_WRITE_CLOSEHANDLE, "BUTTON", QStringLiteral("CloseHandle"), button | off, 10,
+              165, 68, 12),
+      Control(IDC_WRITE_BAUDRATE, "BUTTON", QStringLiteral("Baudrate change"), button | off, 81,
+              165, 68, 12),
+      Control(IDC_WRITE_FLUSH, "BUTTON", QStringLiteral("FlushFileBuffers"), button | off, 152,
+              165, 68, 12),
+      Control(IDC_WRITE_TXABORT, "BUTTON", QStringLiteral("PurgeComm TXABORT"), button | off, 10,
+              178, 68, 12),
+      Control(IDC_WRITE_TXCLEAR, "BUTTON", QStringLiteral("PurgeComm TXCLEAR"), button | off, 81,
+              178, 68, 12),
+      Control(IDC_WRITE_CANCELIO, "BUTTON", QStringLiteral("CancelIo"), button | off, 152, 178,
+              68, 12),
+      Control(IDC_STATIC, "BUTTON", QStringLiteral("Test Valid Baudrates"), BS_GROUPBOX | off, 4,
+              193, 222, 22),
+      Control(IDC_STATIC, "STATIC", QStringLiteral("Status: "), SS_LEFT | off, 10, 203, 26, 8),
+      Control(IDC_BAUDS_STATUS, "STATIC", QString(), SS_LEFT | off, 36, 203, 136, 8),
+      Control(IDC_RUN_BAUDS, "BUTTON", QStringLiteral("Run Test"), button | off, 176, 200, 44, 13),
+  };
   return t;
+}
+
+int ReadInt(const char* entry, int defaultValue) {
+  return qv::store::GetProfileInt(kSettings, QString::fromLatin1(entry), defaultValue);
+}
+
+void WriteInt(const char* entry, int value) {
+  qv::store::WriteProfileInt(kSettings, QString::fromLatin1(entry), value);
 }
 
 }  // namespace
 
 CToolTests::CToolTests(qv::ui::TemplateDialog* console)
     : CToolPanel(TestsTemplate(), console, kToggleId) {
+  // 1. The stored values; the record flag goes straight into the engine.
+  LoopTests = ReadInt("LoopTests", 0);
+  CommConnection.LogData = ReadInt("LogData", 0);
+  LoopInterval = DWORD(ReadInt("LoopInterval", 0));
+  overlapRunning = 0;
   blockReceived = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   blockAcknowledged = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  host_ = std::make_shared<PanelTestHost>(this, console);
 }
 
 CToolTests::~CToolTests() {
+  // A window that was never ended still lets its threads go first (see OnDestroy).
+  if (IsCreated() && !IsDestroyed()) DestroyWindow();
   if (blockReceived) CloseHandle(blockReceived);
   if (blockAcknowledged) CloseHandle(blockAcknowledged);
 }
 
-void CToolTests::EnableConnectionControls(int enable) { connectionControls_ = enable; }
+bool CToolTests::OnInitDialog() {
+  BindHandlers();
+  if (auto* from = Item<QComboBox>(IDC_OVERLAP_FROM)) {
+    from->addItem(QStringLiteral("Random"));
+    from->addItem(QStringLiteral("quor_vix.exe"));
+  }
+  // 2. Members into the controls; the data source and the engine's block size. Setting 1031
+  // here is no edit of the user's: it stores nothing.
+  initialising_ = true;
+  UpdateData(false);
+  SetDlgItemText(IDC_OVERLAP_FROM, qv::store::GetProfileString(
+                                       kSettings, QStringLiteral("OverlapFrom"),
+                                       QStringLiteral("Random")));
+  SetDlgItemText(IDC_BLOCKSIZE, QString::number(CommConnection.ReadBlockSize.Load()));
+  initialising_ = false;
+  return true;
+}
+
+void CToolTests::BindHandlers() {
+  // Clicks by control ID: one line per handler.
+  const struct {
+    int id;
+    void (CToolTests::*handler)();
+  } clicks[] = {
+      {IDC_LOOPTESTS, &CToolTests::OnExchange},
+      {IDC_LOGDATA, &CToolTests::OnExchange},
+      {IDC_RUN_OPENCLOSE, &CToolTests::OnRunOpenClose},
+  };
+  for (const auto& click : clicks) OnCommand(click.id, [this, h = click.handler] { (this->*h)(); });
+  OnNotify(IDC_BLOCKSIZE, EN_CHANGE, [this] { OnBlockSizeChange(); });
+  OnMessage(WM_START_TIMER, [this](WPARAM id, LPARAM ms) {
+    StartTimer(id, UINT(ms));
+    return LPARAM(0);
+  });
+  OnMessage(WM_STOP_TIMER, [this](WPARAM id, LPARAM) {
+    StopTimer(id);
+    return LPARAM(0);
+  });
+}
+
+void CToolTests::OnDestroy() {
+  // 3. Controls into the members (a refused interval keeps the last one taken: there is no
+  // one left to ask), then the stored values.
+  LoopTests = IsDlgButtonChecked(IDC_LOOPTESTS) == BST_CHECKED ? 1 : 0;
+  CommConnection.LogData = IsDlgButtonChecked(IDC_LOGDATA) == BST_CHECKED ? 1 : 0;
+  bool ok = false;
+  const uint interval = GetDlgItemText(IDC_LOOPINTERVAL).toUInt(&ok);
+  if (ok && interval <= 65535) LoopInterval = interval;
+  qv::store::WriteProfileString(kSettings, QStringLiteral("OverlapFrom"),
+                                GetDlgItemText(IDC_OVERLAP_FROM));
+  WriteInt("LoopInterval", int(LoopInterval.Load()));
+  WriteInt("LoopTests", LoopTests);
+  WriteInt("LogData", CommConnection.LogData);
+
+  // Running tests end at their next step: the host answers them no more, and a test waiting for
+  // a block or the read thread waiting for its acknowledgement is released.
+  host_->Detach();
+  echoAbandoned = 1;
+  if (blockReceived) SetEvent(blockReceived);
+  if (blockAcknowledged) SetEvent(blockAcknowledged);
+  for (auto& [id, timer] : timers_) delete timer;
+  timers_.clear();
+  if (!workers_.empty())
+    qv::ui::PumpingWait(DWORD(workers_.size()), workers_.data(), kWorkerEndWait);
+  for (HANDLE worker : workers_) {
+    if (WaitForSingleObject(worker, 0) != WAIT_OBJECT_0) continue;  // still in a blocking call
+    CloseHandle(worker);
+  }
+  workers_.clear();
+}
+
+void CToolTests::EnableConnectionControls(int enable) {
+  connectionControls_ = enable;
+  if (!enable) {
+    // The read thread must not stay held for a block that will never be acknowledged.
+    echoAbandoned = 1;
+    if (blockAcknowledged) SetEvent(blockAcknowledged);
+  }
+  // The children in template order: everything after the Non-Overlap "Run Test" button.
+  bool after = false;
+  for (QObject* child : children()) {
+    auto* w = qobject_cast<QWidget*>(child);
+    if (w == nullptr || w->isWindow() || !w->property("controlId").isValid()) continue;
+    if (after) w->setEnabled(enable != 0);
+    if (qv::ui::ControlId(w) == IDC_RUN_TIMEOUTS) after = true;
+  }
+}
+
+bool CToolTests::UpdateData(bool fromControls) {
+  if (!fromControls) {
+    CheckDlgButton(IDC_LOOPTESTS, LoopTests ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(IDC_LOGDATA, CommConnection.LogData ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemText(IDC_LOOPINTERVAL, QString::number(LoopInterval.Load()));
+    return true;
+  }
+  LoopTests = IsDlgButtonChecked(IDC_LOOPTESTS) == BST_CHECKED ? 1 : 0;
+  CommConnection.LogData = IsDlgButtonChecked(IDC_LOGDATA) == BST_CHECKED ? 1 : 0;
+  bool ok = false;
+  const qulonglong interval = GetDlgItemText(IDC_LOOPINTERVAL).trimmed().toULongLong(&ok);
+  if (!ok || interval > 65535) {
+    MessageBoxA(qv::ui::ToHwnd(this),
+                ok ? "Please enter an integer between 0 and 65535." : "Please enter an integer.",
+                qv::tools::kAppTitle, MB_OK | MB_ICONEXCLAMATION);
+    if (auto* edit = Item<QLineEdit>(IDC_LOOPINTERVAL)) {
+      edit->setFocus();
+      edit->selectAll();
+    }
+    return false;
+  }
+  LoopInterval = DWORD(interval);
+  return true;
+}
+
+qv::tools::TestHost& CToolTests::Host() { return *host_; }
+
+namespace {
+
+struct WorkerStart {
+  std::shared_ptr<qv::tools::TestHost> host;
+  std::function<void(qv::tools::TestHost&)> body;
+};
+
+DWORD TestWorkerThreadProc(LPVOID parameter) {
+  std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(parameter));
+  start->body(*start->host);
+  return 0;
+}
+
+}  // namespace
+
+HANDLE CToolTests::StartWorker(std::function<void(qv::tools::TestHost&)> body) {
+  // Threads that have ended give their handles back first.
+  std::erase_if(workers_, [](HANDLE worker) {
+    if (WaitForSingleObject(worker, 0) != WAIT_OBJECT_0) return false;
+    CloseHandle(worker);
+    return true;
+  });
+  auto* start = new WorkerStart{host_, std::move(body)};
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, TestWorkerThreadProc, start, 0, &id);
+  if (thread == nullptr) {
+    delete start;
+    return nullptr;
+  }
+  workers_.push_back(thread);
+  return thread;
+}
+
+void CToolTests::OnExchange() { UpdateData(true); }
+
+void CToolTests::OnRunOpenClose() {
+  StartWorker([this](qv::tools::TestHost& host) {
+    qv::tools::RunOpenCloseLoop(host, [this] { return LoopInterval.Load(); });
+  });
+}
+
+void CToolTests::OnBlockSizeChange() {
+  if (initialising_) return;
+  // An unsigned number only; 0 or anything else changes nothing.
+  bool ok = false;
+  const uint size = GetDlgItemText(IDC_BLOCKSIZE).toUInt(&ok);
+  if (!ok || size == 0) return;
+  SetCommBlockSize(DWORD(size));
+  WriteInt("BlockSize", int(CommConnection.ReadBlockSize.Load()));
+}
+
+void CToolTests::StartTimer(WPARAM id, UINT milliseconds) {
+  QTimer*& timer = timers_[id];
+  if (timer == nullptr) {
+    timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this, id] { OnTimer(id); });
+  }
+  timer->start(int(milliseconds));
+}
+
+void CToolTests::StopTimer(WPARAM id) {
+  auto it = timers_.find(id);
+  if (it != timers_.end()) it->second->stop();
+}
+
+void CToolTests::OnTimer(WPARAM id) {
+  auto it = timerHandlers_.find(id);
+  if (it == timerHandlers_.end() || !it->second) return;
+  std::function<void()> handler = it->second;  // it may rebind or stop its timer
+  handler();
+}
 
 void CToolTests::CheckReceivedBlock(const BYTE*, DWORD) {
-  // Only the overlapped block test looks at received data, and only while it runs; that test
-  // (and so the comparison) is not part of the panel yet, so every chunk passes untouched.
+  // Only the overlapped block test looks at received data, and only while it runs.
   if (overlapRunning == 0) return;
 }

@@ -1,31 +1,89 @@
-// The "Miscellaneous tests" panel (template 130): the driver stress tests. The console tells it
-// when a connection starts and ends, hands it every received chunk, and releases a test waiting
-// for a block through blockReceived when it closes the port.
+// The "Miscellaneous tests" panel (template 130): the driver stress tests and the settings they
+// share (loop mode, record files, block size, data source). The console tells it when a
+// connection starts and ends, hands it every received chunk, and releases a test waiting for a
+// block through blockReceived when it closes the port.
+//
+// Each test's logic lives in tools/tests/ against the TestHost interface; the panel is its host:
+// it binds the buttons (one dispatch table in tool_tests.cpp), starts the worker threads and
+// carries out their requests on the UI thread.
 #pragma once
 
+#include <QString>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
 #include "engine/shared_word.h"
+#include "platform/comm/comm_api.h"
+#include "tools/tests/block_echo.h"
+#include "tools/tests/test_host.h"
 #include "tools/tool_panel.h"
 
-class CToolTests : public CToolPanel {
+class QTimer;
+class PanelTestHost;
+
+class CToolTests : public CToolPanel, public qv::tools::BlockEchoShared {
  public:
   static constexpr int kTemplateId = 130;
-  static constexpr int kToggleId = 1038;
+  static constexpr int kToggleId = 1038;  // the console's button for this panel
+  // Sent by test threads: start timer wParam with lParam ms; kill timer wParam.
+  static constexpr UINT WM_START_TIMER = WM_APP + 4;
+  static constexpr UINT WM_STOP_TIMER = WM_APP + 5;
 
   explicit CToolTests(qv::ui::TemplateDialog* console);
   ~CToolTests() override;
 
-  // 1 when a connection has started, 0 when the port is being closed.
+  // 1 when a connection has started, 0 when the port is being closed: enables or disables every
+  // control after the Non-Overlap "Run Test" button (1032).
   void EnableConnectionControls(int enable);
   int ConnectionControlsEnabled() const { return connectionControls_; }
   // On the engine's read thread, for every received chunk: compared only while the overlapped
   // block test runs.
   void CheckReceivedBlock(const BYTE* data, DWORD count);
 
-  // Auto-reset events of the overlapped block test (created non-signalled with the panel).
-  HANDLE blockReceived = nullptr;
-  HANDLE blockAcknowledged = nullptr;
-  qv::engine::SharedWord<int> overlapRunning;
+  // Data exchange of LoopTests (1030), LogData (1033) and LoopInterval (1037). From the
+  // controls, a repeat interval outside 0 to 65535 is refused with the range prompt, the focus
+  // goes back to 1037 and the result is false (the values exchanged before it stay taken).
+  bool UpdateData(bool fromControls);
+
+  // The host the tests run against (any thread may use it).
+  qv::tools::TestHost& Host();
+  // Starts a worker thread (normal priority) that runs body against the host. The handle stays
+  // valid while the thread runs; the panel closes it. UI thread.
+  HANDLE StartWorker(std::function<void(qv::tools::TestHost&)> body);
+
+  // The console's configuration of a port just opened (its PortOpened), set by the console.
+  std::function<void(int start)> portOpened;
+
+  // Values of the tests.
+  int LoopTests = 0;           // 1030, by data exchange
+  qv::engine::SharedWord<DWORD> LoopInterval;  // 1037, by data exchange, ms (a loop reads it)
+  qv::engine::SharedWord<int> stepCounter;  // the timeouts test's position, 0 when idle
+  COMMTIMEOUTS savedTimeouts{};             // the timeouts of its current phase
+  HANDLE timeoutsThread = nullptr;          // its running thread
+
+ protected:
+  bool OnInitDialog() override;
+  void OnDestroy() override;
 
  private:
+  friend class PanelTestHost;
+
+  void BindHandlers();
+  // Button handlers, bound by control ID in the dispatch table of tool_tests.cpp.
+  void OnExchange();
+  void OnRunOpenClose();
+  void OnBlockSizeChange();
+  // Timers of WM_START_TIMER / WM_STOP_TIMER; an expiry runs the handler bound to its id.
+  void StartTimer(WPARAM id, UINT milliseconds);
+  void StopTimer(WPARAM id);
+  void OnTimer(WPARAM id);
+
   int connectionControls_ = 0;
+  bool initialising_ = false;
+  std::shared_ptr<PanelTestHost> host_;
+  std::vector<HANDLE> workers_;                        // UI thread only
+  std::map<WPARAM, QTimer*> timers_;                   // UI thread only
+  std::map<WPARAM, std::function<void()>> timerHandlers_;  // UI thread only
 };

@@ -1,0 +1,123 @@
+// The panel itself: its controls and which of them follow the connection, the stored values,
+// the repeat interval's range check and the block-size edit.
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+#include <vector>
+
+#include "platform/store/profile_store.h"
+#include "tests_panel_fixture.h"
+
+namespace qv::test {
+namespace {
+
+const QString kSettings = QStringLiteral("Settings");
+
+// The controls with an ID, in the order the panel holds them.
+std::vector<int> ControlIds(CToolTests& panel) {
+  std::vector<int> ids;
+  for (QObject* child : panel.children()) {
+    auto* w = qobject_cast<QWidget*>(child);
+    if (w && !w->isWindow() && qv::ui::ControlId(w) > 0) ids.push_back(qv::ui::ControlId(w));
+  }
+  return ids;
+}
+
+TEST_F(TestsPanelTest, ControlsInTemplateOrderAndOnlyThoseAfterTheNonOverlapGroupFollowThePort) {
+  Open();
+  CToolTests& panel = Panel();
+  EXPECT_EQ(panel.windowTitle(), "Miscellaneous tests");
+  const std::vector<int> expected = {1030, 1037, 1036, 1038, 1032, 1031, 1041, 1039, 1029, 1040,
+                                     1035, 1033, 1049, 1050, 1051, 1052, 1053, 1054, 1042, 1043};
+  EXPECT_EQ(ControlIds(panel), expected);
+  EXPECT_EQ(panel.GetDlgItemText(1030), "Loop tests");
+  EXPECT_EQ(panel.GetDlgItemText(1052), "PurgeComm TXABORT");
+  auto* source = panel.Item<QComboBox>(1041);
+  ASSERT_NE(source, nullptr);
+  ASSERT_EQ(source->count(), 2);
+  EXPECT_EQ(source->itemText(1), "quor_vix.exe");
+
+  // Created: the Open/Close and Non-Overlap groups and the record box usable, the rest not.
+  const std::vector<int> usable = {1030, 1037, 1036, 1038, 1032, 1033};
+  for (int id : expected) {
+    const bool shouldBe = std::find(usable.begin(), usable.end(), id) != usable.end();
+    EXPECT_EQ(Enabled(id), shouldBe) << id;
+  }
+
+  OpenPort("vloop0");
+  for (int id : expected) EXPECT_TRUE(Enabled(id)) << id;
+  ClosePort();
+  // From the first close on the record box follows the connection with its neighbours.
+  for (int id : expected) {
+    const bool before = id == 1030 || id == 1037 || id == 1036 || id == 1038 || id == 1032;
+    EXPECT_EQ(Enabled(id), before) << id;
+  }
+}
+
+TEST_F(TestsPanelTest, StoredValuesComeBackAfterARestart) {
+  Open();
+  EXPECT_EQ(Panel().GetDlgItemText(1041), "Random");
+  EXPECT_EQ(Panel().GetDlgItemText(1031), "4096");
+  EXPECT_EQ(CommConnection.LogData.Load(), 0);
+  Panel().CheckDlgButton(1030, BST_CHECKED);
+  Type(1037, "250");
+  Check(1033, true);  // the click takes all three by data exchange
+  EXPECT_EQ(Panel().LoopTests, 1);
+  EXPECT_EQ(Panel().LoopInterval.Load(), 250u);
+  EXPECT_EQ(CommConnection.LogData.Load(), 1);
+  Panel().SetDlgItemText(1041, "/tmp/some file.bin");
+  Close();
+
+  CommConnection.LogData = 0;
+  Open();
+  EXPECT_EQ(CommConnection.LogData.Load(), 1);  // read when the panel is built
+  EXPECT_EQ(Panel().IsDlgButtonChecked(1030), BST_CHECKED);
+  EXPECT_EQ(Panel().IsDlgButtonChecked(1033), BST_CHECKED);
+  EXPECT_EQ(Panel().GetDlgItemText(1037), "250");
+  EXPECT_EQ(Panel().GetDlgItemText(1041), "/tmp/some file.bin");
+}
+
+TEST_F(TestsPanelTest, RepeatIntervalAbove65535IsRefusedWithThePromptAndKeepsTheLastValue) {
+  Open();
+  Panel().show();
+  Type(1037, "100");
+  Click(1030);
+  ASSERT_EQ(Panel().LoopInterval.Load(), 100u);
+  // Typing alone takes nothing.
+  Type(1037, "300");
+  EXPECT_EQ(Panel().LoopInterval.Load(), 100u);
+
+  Type(1037, "65536");
+  boxes_.Answer(IDOK);
+  Check(1030, true);
+  ASSERT_EQ(boxes_.Count(), 1u);
+  EXPECT_EQ(boxes_.Boxes()[0].text, "Please enter an integer between 0 and 65535.");
+  EXPECT_EQ(Panel().LoopInterval.Load(), 100u);
+  EXPECT_EQ(Panel().LoopTests, 1);  // exchanged before the interval
+  EXPECT_EQ(Panel().focusWidget(), Panel().GetDlgItem(1037));
+
+  Type(1037, "65535");
+  Click(1033);
+  EXPECT_EQ(Panel().LoopInterval.Load(), 65535u);
+  EXPECT_EQ(boxes_.Count(), 1u);
+}
+
+TEST_F(TestsPanelTest, BlockSizeEditAppliesAndStoresOnlyPositiveNumbers) {
+  Open();
+  Type(1031, "0");
+  EXPECT_EQ(CommConnection.ReadBlockSize.Load(), 4096u);
+  EXPECT_FALSE(qv::store::HasProfileEntry(kSettings, "BlockSize"));
+  Panel().Item<QLineEdit>(1031)->setValidator(nullptr);  // what a paste could bring
+  Type(1031, "12x");
+  EXPECT_EQ(CommConnection.ReadBlockSize.Load(), 4096u);
+  Type(1031, "99999999999");  // beyond 32 bits: not a size
+  EXPECT_EQ(CommConnection.ReadBlockSize.Load(), 4096u);
+  EXPECT_FALSE(qv::store::HasProfileEntry(kSettings, "BlockSize"));
+
+  Type(1031, "8192");
+  EXPECT_EQ(CommConnection.ReadBlockSize.Load(), 8192u);
+  EXPECT_EQ(qv::store::GetProfileInt(kSettings, "BlockSize", 0), 8192);
+}
+
+}  // namespace
+}  // namespace qv::test

@@ -1,0 +1,153 @@
+#include "tools/panel_test_host.h"
+
+#include <QApplication>
+#include <QComboBox>
+
+#include "platform/ui/qt/qt_ui.h"
+#include "platform/ui/ui_thread.h"
+#include "tools/tool_tests.h"
+
+namespace {
+
+// The console's controls that tests use.
+constexpr int kConsolePort = 1000;
+constexpr int kConsoleOpenClose = 1001;
+constexpr int kConsoleSpeed = 1019;
+constexpr int kConsoleCommandLine = 1020;
+
+std::string ToLocal(const QString& text) { return text.toLocal8Bit().toStdString(); }
+
+}  // namespace
+
+PanelTestHost::PanelTestHost(CToolTests* panel, qv::ui::TemplateDialog* console)
+    : panel_(panel), console_(console) {}
+
+void PanelTestHost::Detach() {
+  ending_ = true;
+  while (waitCursors_ > 0) {
+    QApplication::restoreOverrideCursor();
+    --waitCursors_;
+  }
+}
+
+template <class R, class F>
+R PanelTestHost::OnPanel(R fallback, F&& fn) {
+  R result = fallback;
+  qv::ui::RunOnUiThread([&] {
+    if (ending_ || panel_.isNull()) return;
+    result = fn(*panel_, console_.data());
+  });
+  return result;
+}
+
+bool PanelTestHost::IsChecked(int id) {
+  return OnPanel(false, [id](CToolTests& p, qv::ui::TemplateDialog*) {
+    return p.IsDlgButtonChecked(id) == BST_CHECKED;
+  });
+}
+
+std::string PanelTestHost::ItemText(int id) {
+  return OnPanel(std::string(), [id](CToolTests& p, qv::ui::TemplateDialog*) {
+    return ToLocal(p.GetDlgItemText(id));
+  });
+}
+
+void PanelTestHost::SetItemText(int id, const std::string& text) {
+  OnPanel(0, [&](CToolTests& p, qv::ui::TemplateDialog*) {
+    p.SetDlgItemText(id, QString::fromLocal8Bit(text));
+    return 0;
+  });
+}
+
+void PanelTestHost::EnableItem(int id, bool enable) {
+  OnPanel(0, [&](CToolTests& p, qv::ui::TemplateDialog*) {
+    p.EnableDlgItem(id, enable);
+    return 0;
+  });
+}
+
+void PanelTestHost::ConsoleOpenClose() {
+  OnPanel(0, [](CToolTests&, qv::ui::TemplateDialog* console) {
+    if (console) console->SendCommand(kConsoleOpenClose);
+    return 0;
+  });
+}
+
+void PanelTestHost::ConsolePortOpened(int start) {
+  OnPanel(0, [start](CToolTests& p, qv::ui::TemplateDialog*) {
+    if (p.portOpened) p.portOpened(start);
+    return 0;
+  });
+}
+
+bool PanelTestHost::ConsoleSelectSpeed(const std::string& prefix) {
+  return OnPanel(false, [&](CToolTests&, qv::ui::TemplateDialog* console) {
+    auto* speed = console ? console->Item<QComboBox>(kConsoleSpeed) : nullptr;
+    if (speed == nullptr) return false;
+    // As CB_SELECTSTRING over the whole list: the first entry that begins with the text, in
+    // any case.
+    const QString start = QString::fromLocal8Bit(prefix);
+    for (int i = 0; i < speed->count(); ++i) {
+      if (!speed->itemText(i).startsWith(start, Qt::CaseInsensitive)) continue;
+      speed->setCurrentIndex(i);
+      console->SendCommand(kConsoleSpeed, CBN_SELCHANGE);
+      return true;
+    }
+    return false;
+  });
+}
+
+std::string PanelTestHost::ConsolePortText() {
+  return OnPanel(std::string(), [](CToolTests&, qv::ui::TemplateDialog* console) {
+    return console ? ToLocal(console->GetDlgItemText(kConsolePort)) : std::string();
+  });
+}
+
+std::string PanelTestHost::ConsoleCommandLineText() {
+  return OnPanel(std::string(), [](CToolTests&, qv::ui::TemplateDialog* console) {
+    return console ? ToLocal(console->GetDlgItemText(kConsoleCommandLine)) : std::string();
+  });
+}
+
+int PanelTestHost::ShowBox(const std::string& text, const std::string& caption, UINT flags) {
+  // The box service carries a worker's box to the UI thread itself; the owner is only a handle.
+  QWidget* owner = OnPanel<QWidget*>(nullptr, [](CToolTests& p, qv::ui::TemplateDialog*) {
+    return static_cast<QWidget*>(&p);
+  });
+  if (owner == nullptr) return 0;
+  return MessageBoxA(qv::ui::ToHwnd(owner), text.c_str(), caption.c_str(), flags);
+}
+
+void PanelTestHost::BindTimer(WPARAM id, std::function<void()> onExpiry) {
+  OnPanel(0, [&](CToolTests& p, qv::ui::TemplateDialog*) {
+    p.timerHandlers_[id] = std::move(onExpiry);
+    return 0;
+  });
+}
+
+void PanelTestHost::ArmTimer(WPARAM id, UINT milliseconds) {
+  OnPanel(0, [&](CToolTests& p, qv::ui::TemplateDialog*) {
+    p.SendMessage(CToolTests::WM_START_TIMER, id, LPARAM(milliseconds));
+    return 0;
+  });
+}
+
+void PanelTestHost::DisarmTimer(WPARAM id) {
+  OnPanel(0, [&](CToolTests& p, qv::ui::TemplateDialog*) {
+    p.SendMessage(CToolTests::WM_STOP_TIMER, id, 0);
+    return 0;
+  });
+}
+
+void PanelTestHost::SetWaitCursor(bool wait) {
+  OnPanel(0, [&](CToolTests&, qv::ui::TemplateDialog*) {
+    if (wait) {
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+      ++waitCursors_;
+    } else if (waitCursors_ > 0) {
+      QApplication::restoreOverrideCursor();
+      --waitCursors_;
+    }
+    return 0;
+  });
+}

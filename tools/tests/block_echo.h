@@ -1,0 +1,46 @@
+// The overlapped block echo test: blocks of the engine's read block size go out through the
+// connection's write path and must come back unchanged through its read path, one block in
+// flight ahead of the one being checked, ten blocks per cycle.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "engine/shared_word.h"
+#include "platform/types.h"
+#include "tools/tests/test_host.h"
+
+namespace qv::tools {
+
+// Controls of the "Test Overlap" group and the panel's check boxes the test reads.
+inline constexpr int kLoopTestsId = 1030;
+inline constexpr int kBlockSizeId = 1031;
+inline constexpr int kRunOverlapId = 1029;
+inline constexpr int kBlockNumberId = 1039;
+inline constexpr int kDataSourceId = 1041;
+
+// What the test thread, the engine's read thread and the console's close path share. Both
+// events are auto-reset; the console sets blockReceived after it closed the port.
+struct BlockEchoShared {
+  HANDLE blockReceived = nullptr;
+  HANDLE blockAcknowledged = nullptr;
+  qv::engine::SharedWord<int> overlapRunning;        // 1 while received data are compared
+  qv::engine::SharedWord<const BYTE*> expectedData;  // where the next block should match
+  // Set when the test thread no longer waits for blocks (it ended, or the port closed): a read
+  // thread that found a good block then does not wait for an acknowledgement nobody will give.
+  qv::engine::SharedWord<int> echoAbandoned;
+};
+
+// The test data: blocks x blockSize bytes from the named source ("Random", the program's own
+// image, or a file). Empty with a reason in *error when the source cannot give that many bytes.
+std::vector<BYTE> BlockEchoData(const std::string& source, std::size_t size, std::string* error);
+
+// The test thread's body.
+void RunBlockEcho(TestHost& host, BlockEchoShared& shared);
+
+// The read thread's comparison of one received chunk (for every chunk; idle unless a run
+// compares).
+void CheckReceivedBlock(TestHost& host, BlockEchoShared& shared, const BYTE* data, DWORD count);
+
+}  // namespace qv::tools

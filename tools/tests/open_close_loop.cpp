@@ -1,0 +1,36 @@
+#include "tools/tests/open_close_loop.h"
+
+#include <algorithm>
+
+#include "platform/sync/clock.h"
+#include "tools/tests/block_echo.h"  // kLoopTestsId
+
+namespace qv::tools {
+namespace {
+
+// The sleep between cycles, in slices, so that a host going away is not kept waiting for up to
+// a minute.
+void SleepUnlessEnding(TestHost& host, DWORD milliseconds) {
+  constexpr DWORD kSlice = 100;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= milliseconds || host.Ending()) return;
+    Sleep(std::min(kSlice, milliseconds - elapsed));
+  }
+}
+
+}  // namespace
+
+void RunOpenCloseLoop(TestHost& host, const std::function<DWORD()>& interval) {
+  host.EnableItem(kRunOpenCloseId, false);
+  do {
+    // Each command returns when the console is done, its error box included.
+    host.ConsoleOpenClose();
+    host.ConsoleOpenClose();
+    SleepUnlessEnding(host, interval());
+  } while (!host.Ending() && host.IsChecked(kLoopTestsId));
+  host.EnableItem(kRunOpenCloseId, true);
+}
+
+}  // namespace qv::tools

@@ -24,6 +24,7 @@
 #include "engine/config_dump.h"
 #include "platform/ui/qt/qt_ui.h"
 #include "support/checked_call.h"
+#include "telephony/line_open.h"
 #include "tools/port_handle.h"
 #include "tools/tool_kdobj.h"
 #include "tools/tool_states.h"
@@ -166,7 +167,8 @@ void CQuorvixDlg::OnOpenClose() {
   hPort = INVALID_HANDLE_VALUE;
   // 4. An overlapped test waiting for a block is released.
   if (tests_ && tests_->blockReceived) SetEvent(tests_->blockReceived);
-  // 5. A telephony call is released here once the telephony line open exists.
+  // 5. A telephony call: deallocated, and its line closed (quorvix_tapi.cpp).
+  if (Telephony()) Telephony()->ReleaseCall();
   // 6. The controls of the closed state.
   EnableDlgItem(IDC_SENDLINE, false);
   EnableDlgItem(IDC_SEND, false);

@@ -22,6 +22,7 @@
 #include "platform/ui/qt/qt_ui.h"
 #include "platform/ui/ui_thread.h"
 #include "support/mru_combo_box.h"
+#include "telephony/line_open.h"
 #include "tools/port_handle.h"
 #include "tools/tool_kdobj.h"
 #include "tools/tool_states.h"
@@ -135,8 +136,8 @@ bool CQuorvixDlg::OnInitDialog() {
   // 7. The title: "%1" becomes the version text.
   setWindowTitle(windowTitle().replace(QStringLiteral("%1"), versionText_));
 
-  // 8. The telephony line service is initialised here once the telephony layer exists (its
-  // issue adds the call); the "Open with TAPI" button is there already.
+  // 8. The telephony line service (quorvix_tapi.cpp).
+  StartTelephony();
 
   // 9. The port list; the drop-down is wide enough for the port labels.
   RefreshPortList();
@@ -365,7 +366,8 @@ void CQuorvixDlg::OnDestroy() {
   }
   // 2. Device notifications are unregistered here once the plug-and-play watch exists.
   WriteSettings();
-  // 8. The telephony line service is shut down here once the telephony layer exists.
+  // 8. The telephony line service.
+  StopTelephony();
   if (CommConnection.console.Load() == static_cast<ConsoleSink*>(this)) CommConnection.console = nullptr;
 }
 

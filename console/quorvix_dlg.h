@@ -21,6 +21,10 @@ class LogView;
 class MruComboBox;
 class QAction;
 struct DCB;
+namespace qv::telephony {
+class LineOpenHost;
+class TelephonyLineOpen;
+}
 
 // Control and command ids of the console's template.
 enum QuorvixControlId : int {
@@ -115,6 +119,10 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink {
   void SendObjectFile(const char* path);
   MruComboBox* SendLineCombo() const { return sendLine_; }
 
+  // The telephony line service (quorvix_tapi.cpp): registered at start, left at the end; "Open
+  // with TAPI" and the release of its call when the port closes. Null before initialisation.
+  qv::telephony::TelephonyLineOpen* Telephony() const { return tapi_.get(); }
+
  protected:
   bool OnInitDialog() override;
   void OnDestroy() override;
@@ -129,6 +137,8 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink {
   void OnPortChosen();
   void OnPortConfig();
   void OnDeviceList();
+  void StartTelephony();
+  void StopTelephony();
   void BindSendHandlers();
   void OnSendLine();
   void OnSend();
@@ -155,6 +165,8 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink {
   LayoutMgr layout_;
   QAction* deviceListAction_ = nullptr;
   std::string lastDefaultsName_;  // the port whose defaults were shown last
+  std::unique_ptr<qv::telephony::LineOpenHost> tapiHost_;
+  std::unique_ptr<qv::telephony::TelephonyLineOpen> tapi_;
 };
 
 // The receive callback handed to the engine: forwards to the current console's OnCommData.

@@ -302,6 +302,10 @@ BOOL ClearCommError(HANDLE file, DWORD* errors, COMSTAT* status) {
   return WithPort(file, [&](DriverCore& c) { return c.ClearError(errors, status); });
 }
 
+BOOL GetCommQueueStatus(HANDLE file, COMSTAT* status) {
+  return WithPort(file, [&](DriverCore& c) { return c.QueueStatus(status); });
+}
+
 BOOL PurgeComm(HANDLE file, DWORD flags) {
   return WithPort(file, [&](DriverCore& c) { return c.Purge(flags); });
 }

@@ -228,6 +228,10 @@ BOOL SetCommMask(HANDLE file, DWORD eventMask);
 BOOL GetCommMask(HANDLE file, DWORD* eventMask);
 BOOL WaitCommEvent(HANDLE file, DWORD* eventMask, OVERLAPPED* overlapped);
 BOOL ClearCommError(HANDLE file, DWORD* errors, COMSTAT* status);
+// The COMSTAT that ClearCommError gives, without taking (and clearing) the error word. Not a
+// Win32 call: for a watcher of the queues that must leave each line error to the reader that
+// reports it.
+BOOL GetCommQueueStatus(HANDLE file, COMSTAT* status);
 BOOL PurgeComm(HANDLE file, DWORD flags);
 BOOL EscapeCommFunction(HANDLE file, DWORD function);
 BOOL SetCommBreak(HANDLE file);

@@ -557,19 +557,30 @@ DWORD DriverCore::ClearError(DWORD* errors, COMSTAT* status) {
   if (const DWORD ce = line_->TakeLineErrors()) RecordErrorsLocked(ce);
   if (errors != nullptr) *errors = errors_;
   errors_ = 0;
-  if (status != nullptr) {
-    const LineHolds holds = line_->Holds();
-    const std::size_t pending = TxPendingLocked();
-    std::memset(status, 0, sizeof *status);
-    status->fCtsHold = holds.cts && pending > 0;
-    status->fDsrHold = dcb_.fOutxDsrFlow && modemKnown_ && !(modem_ & MS_DSR_ON) && pending > 0;
-    status->fXoffHold = holds.xoff || escapeXoff_;
-    status->fXoffSent = holds.xoffSent;
-    status->fTxim = immediate_.has_value();
-    status->cbInQue = static_cast<DWORD>(input_.size()) + line_->InputBacklog();
-    status->cbOutQue = static_cast<DWORD>(pending) + line_->OutputBacklog();
-  }
+  if (status != nullptr) StatusLocked(status);
   return ERROR_SUCCESS;
+}
+
+DWORD DriverCore::QueueStatus(COMSTAT* status) {
+  Lock lock(mu_);
+  if (const DWORD e = GateLocked(false)) return e;
+  if (status == nullptr) return ERROR_INVALID_PARAMETER;
+  StatusLocked(status);
+  return ERROR_SUCCESS;
+}
+
+void DriverCore::StatusLocked(COMSTAT* status) {
+  const LineHolds holds = line_->Holds();
+  const std::size_t pending = TxPendingLocked();
+  std::memset(status, 0, sizeof *status);
+  status->fCtsHold = holds.cts && pending > 0;
+  status->fDsrHold = dcb_.fOutxDsrFlow && modemKnown_ && !(modem_ & MS_DSR_ON) && pending > 0;
+  status->fXoffHold = holds.xoff || escapeXoff_;
+  status->fXoffSent = holds.xoffSent;
+  status->fTxim = immediate_.has_value();
+  // Input still in the line (a tty's buffer) counts: the next read takes it from there.
+  status->cbInQue = static_cast<DWORD>(input_.size()) + line_->InputBacklog();
+  status->cbOutQue = static_cast<DWORD>(pending) + line_->OutputBacklog();
 }
 
 DWORD DriverCore::Purge(DWORD flags) {

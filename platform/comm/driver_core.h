@@ -46,6 +46,8 @@ class DriverCore final : public LineHost {
   DWORD GetMask(DWORD* mask);
   DWORD WaitEvent(DWORD* mask, OVERLAPPED* ov);
   DWORD ClearError(DWORD* errors, COMSTAT* status);
+  // The COMSTAT of ClearError, leaving the error word as it is.
+  DWORD QueueStatus(COMSTAT* status);
   DWORD Purge(DWORD flags);
   DWORD Escape(DWORD function);
   DWORD ModemStatus(DWORD* status);
@@ -103,6 +105,7 @@ class DriverCore final : public LineHost {
   void AfterTxLocked(std::size_t taken, Clock::time_point now);
   bool TxHeldLocked() const;
   std::size_t TxPendingLocked() const;
+  void StatusLocked(COMSTAT* status);
   void RaiseEventsLocked(DWORD events);
   void RecordErrorsLocked(DWORD ceBits);
   void UpdateInputFlowLocked();

@@ -168,6 +168,8 @@ void CToolTests::BindHandlers() {
       {IDC_LOOPTESTS, &CToolTests::OnExchange},
       {IDC_LOGDATA, &CToolTests::OnExchange},
       {IDC_RUN_OPENCLOSE, &CToolTests::OnRunOpenClose},
+      {IDC_RUN_SETCONFIG, &CToolTests::OnRunSetConfig},
+      {IDC_RUN_BAUDS, &CToolTests::OnRunBaudScan},
   };
   for (const auto& click : clicks) OnCommand(click.id, [this, h = click.handler] { (this->*h)(); });
   OnNotify(IDC_BLOCKSIZE, EN_CHANGE, [this] { OnBlockSizeChange(); });

@@ -74,6 +74,9 @@ class CToolTests : public CToolPanel, public qv::tools::BlockEchoShared {
   // Button handlers, bound by control ID in the dispatch table of tool_tests.cpp.
   void OnExchange();
   void OnRunOpenClose();
+  // The SetConfig test (UI thread) and the valid baud rates scan (worker): tool_tests_config.cpp.
+  void OnRunSetConfig();
+  void OnRunBaudScan();
   void OnBlockSizeChange();
   // Timers of WM_START_TIMER / WM_STOP_TIMER; an expiry runs the handler bound to its id.
   void StartTimer(WPARAM id, UINT milliseconds);

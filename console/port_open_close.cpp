@@ -3,9 +3,11 @@
 #include "console/port_open_close.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QEvent>
 #include <QLineEdit>
+#include <QPointer>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <cstdio>
@@ -95,6 +97,35 @@ class SelectionEndWatch : public QObject {
   bool activated_ = false;
 };
 
+// Holds a close request back while a box (or another modal window) is open: run inside the box's
+// event loop, the close would wait for an engine thread that itself waits for that box to end.
+// The request is posted again once the box has gone.
+class CloseAfterModal : public QObject {
+ public:
+  CloseAfterModal(QWidget* modal, CQuorvixDlg* dialog, unsigned serial)
+      : QObject(modal), dialog_(dialog), serial_(serial) {
+    modal->installEventFilter(this);
+  }
+  ~CloseAfterModal() override { Repost(); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Hide && dialog_ != nullptr) {
+      Repost();
+      deleteLater();
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  void Repost() {
+    if (dialog_ != nullptr) dialog_->PostMessage(WM_CLOSE_REQUEST, WPARAM(serial_));
+    dialog_ = nullptr;
+  }
+  QPointer<CQuorvixDlg> dialog_;
+  unsigned serial_;
+};
+
 }  // namespace
 
 std::string DefaultCommConfigLine(const BYTE* config, DWORD size) {
@@ -113,6 +144,10 @@ using namespace qv::console;
 
 void CQuorvixDlg::BindPortHandlers() {
   OnCommand(IDC_OPENCLOSE, [this] { OnOpenClose(); });
+  OnMessage(WM_CLOSE_REQUEST, [this](WPARAM serial, LPARAM) {
+    CloseOnRequest(unsigned(serial));
+    return LPARAM(0);
+  });
   OnNotify(IDC_SPEED, CBN_SELCHANGE, [this] { OnSpeedChange(); });
   OnNotify(IDC_PORT, CBN_SELENDOK, [this] { PostMessage(WM_PORT_CHOSEN); });
   OnNotify(IDC_PORT, CBN_SELENDCANCEL, [this] { PostMessage(WM_PORT_CHOSEN); });
@@ -156,7 +191,21 @@ void CQuorvixDlg::OnOpenClose() {
     PortOpened(1);
     return;
   }
+  ClosePort();
+}
 
+void CQuorvixDlg::CloseOnRequest(unsigned serial) {
+  // Closed already, or closed and opened again since the request was made: nothing to do.
+  if (hPort == INVALID_HANDLE_VALUE || serial != portSerial_.load()) return;
+  QWidget* modal = QApplication::activeModalWidget();
+  if (modal != nullptr && modal != this) {
+    new CloseAfterModal(modal, this, serial);
+    return;
+  }
+  ClosePort();
+}
+
+void CQuorvixDlg::ClosePort() {
   // 1. The panels first, so that none of them uses the port while it goes.
   if (states_) states_->SetConnectionState(0);
   if (kdobj_) kdobj_->EnableCommands(false);
@@ -178,9 +227,11 @@ void CQuorvixDlg::OnOpenClose() {
   EnableDlgItem(IDC_PORT, true);
   SetDlgItemText(IDC_OPENCLOSE, QStringLiteral("Open"));
   UpdateData(true);
+  ++portSerial_;
 }
 
 void CQuorvixDlg::PortOpened(int start) {
+  ++portSerial_;
   // 1. The controls of the open state.
   if (states_) states_->setEnabled(true);
   EnableDlgItem(IDC_SENDLINE, true);
@@ -218,7 +269,7 @@ void CQuorvixDlg::PortOpened(int start) {
   if (!start) return;
 
   // 8. An engine that does not start has said why; the port closes again.
-  if (!StartComm(hPort, ConsoleReceive)) PostCommand(IDC_OPENCLOSE);
+  if (!StartComm(hPort, ConsoleReceive)) PostMessage(WM_CLOSE_REQUEST, WPARAM(portSerial_.load()));
 
   // 9. The panels.
   if (states_) states_->SetConnectionState(1);

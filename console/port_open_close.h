@@ -12,6 +12,8 @@ namespace qv::console {
 constexpr UINT WM_PORT_CHOSEN = WM_APP + 1;
 // ShowPortDefaults.
 constexpr UINT WM_SHOW_PORT_DEFAULTS = WM_APP + 2;
+// Posted by RequestClose: close the connection whose serial is wParam, if it still runs.
+constexpr UINT WM_CLOSE_REQUEST = WM_APP + 16;
 
 // COMMCONFIG buffers of the console: room for the header, the DCB and a modem's settings.
 constexpr DWORD kCommConfigBufferSize = 1076;

@@ -10,11 +10,14 @@
 #include <cstdio>
 
 #include "console/app_icon.h"
+#include "console/device_change.h"
 #include "console/log_font_record.h"
 #include "console/log_view.h"
+#include "console/port_open_close.h"
 #include "console/received_text.h"
 #include "console/window_placement.h"
 #include "engine/comm.h"
+#include "platform/devices/device_watch.h"
 #include "platform/store/profile_store.h"
 #include "platform/sync/clock.h"
 #include "platform/sync/kernel_object.h"
@@ -177,8 +180,8 @@ bool CQuorvixDlg::OnInitDialog() {
   // 16. The panels that were visible.
   ShowStoredPanels();
 
-  // 17. Device notifications are registered here once the plug-and-play watch exists (its issue
-  // adds the registration).
+  // 17. Device notifications, the last step (device_change.cpp).
+  StartDeviceWatch();
   return true;
 }
 
@@ -350,7 +353,11 @@ int CQuorvixDlg::OnCommData(const BYTE* data, DWORD count) {
   return 1;
 }
 
-void CQuorvixDlg::RequestClose() { PostCommand(IDC_OPENCLOSE); }
+// A close request, not a toggle: both engine threads may ask for it, and a request that arrives
+// after the port has closed (or opened again) must not open it (port_open_close.cpp).
+void CQuorvixDlg::RequestClose() {
+  PostMessage(qv::console::WM_CLOSE_REQUEST, WPARAM(portSerial_.load()));
+}
 
 int ConsoleReceive(const BYTE* data, DWORD count) {
   ConsoleSink* console = CommConnection.console;
@@ -364,7 +371,8 @@ void CQuorvixDlg::OnDestroy() {
     CloseHandle(hPort);
     hPort = INVALID_HANDLE_VALUE;
   }
-  // 2. Device notifications are unregistered here once the plug-and-play watch exists.
+  // 2. Device notifications end with the window.
+  StopDeviceWatch();
   WriteSettings();
   // 8. The telephony line service.
   StopTelephony();
@@ -426,5 +434,6 @@ void CQuorvixDlg::paintEvent(QPaintEvent* event) {
 void CQuorvixDlg::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
   menu.addAction(deviceListAction_);
+  qv::console::AddVirtualPlugActions(menu);
   menu.exec(event->globalPos());
 }

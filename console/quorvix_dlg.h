@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QString>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,9 @@ class LogView;
 class MruComboBox;
 class QAction;
 struct DCB;
+namespace qv::devices {
+class DeviceChangeListener;
+}
 namespace qv::telephony {
 class LineOpenHost;
 class TelephonyLineOpen;
@@ -119,6 +123,10 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink {
   void SendObjectFile(const char* path);
   MruComboBox* SendLineCombo() const { return sendLine_; }
 
+  // The plug-and-play watch (device_change.cpp): WM_DEVICECHANGE with its event code and record
+  // (0 or a DEV_BROADCAST_HDR*). 1 when "Open on PNP" handled a port, else the default result.
+  LPARAM OnDeviceChange(UINT eventCode, LPARAM data);
+
   // The telephony line service (quorvix_tapi.cpp): registered at start, left at the end; "Open
   // with TAPI" and the release of its call when the port closes. Null before initialisation.
   qv::telephony::TelephonyLineOpen* Telephony() const { return tapi_.get(); }
@@ -137,6 +145,13 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink {
   void OnPortChosen();
   void OnPortConfig();
   void OnDeviceList();
+  // A close request (the engine's, or a port's removal): closes the connection `serial` once,
+  // after any box that is open has ended; nothing when that connection is closed already.
+  void CloseOnRequest(unsigned serial);
+  void ClosePort();
+  void StartDeviceWatch();
+  void UnregisterDeviceWatch();
+  void StopDeviceWatch();
   void StartTelephony();
   void StopTelephony();
   void BindSendHandlers();
@@ -165,6 +180,10 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink {
   LayoutMgr layout_;
   QAction* deviceListAction_ = nullptr;
   std::string lastDefaultsName_;  // the port whose defaults were shown last
+  // Changes whenever a port is opened or closed: a close request names the connection it is for.
+  std::atomic<unsigned> portSerial_{0};
+  std::unique_ptr<qv::devices::DeviceChangeListener> deviceWatch_;
+  void* devNotify_ = nullptr;  // the device notification registration
   std::unique_ptr<qv::telephony::LineOpenHost> tapiHost_;
   std::unique_ptr<qv::telephony::TelephonyLineOpen> tapi_;
 };

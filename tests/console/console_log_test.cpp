@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "console/log_view.h"
+#include "console/port_open_close.h"
 #include "console_fixture.h"
 #include "tools/tool_states.h"
 
@@ -127,12 +128,15 @@ TEST_F(ConsoleTest, DataFromAReaderThreadArrivesWholeAndInOrder) {
   EXPECT_EQ(LogOf(dlg), expected);
 }
 
-TEST_F(ConsoleTest, RequestClosePostsTheOpenCloseCommand) {
+TEST_F(ConsoleTest, RequestClosePostsACloseRequest) {
   CQuorvixDlg& dlg = Open();
-  int openClose = 0;
-  dlg.OnCommand(IDC_OPENCLOSE, [&] { ++openClose; });
+  int requests = 0;
+  dlg.OnMessage(qv::console::WM_CLOSE_REQUEST, [&](WPARAM, LPARAM) {
+    ++requests;
+    return LPARAM(0);
+  });
   std::thread engineThread([&] { dlg.RequestClose(); });
   engineThread.join();
-  EXPECT_EQ(openClose, 0) << "posted, not sent";
-  EXPECT_TRUE(WaitUntil([&] { return openClose == 1; }));
+  EXPECT_EQ(requests, 0) << "posted, not sent";
+  EXPECT_TRUE(WaitUntil([&] { return requests == 1; }));
 }

@@ -14,6 +14,7 @@
 #include "engine/console_sink.h"
 #include "platform/ui/qt/dialog_template.h"
 #include "support/layout_mgr.h"
+#include "tools/object_file_sender.h"
 
 class CToolKDOBJ;
 class CToolStates;
@@ -61,7 +62,7 @@ enum QuorvixControlId : int {
 // The template of the console (id 102).
 qv::ui::DialogTemplate QuorvixDialogTemplate();
 
-class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink {
+class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink, public ObjectFileSender {
  public:
   static constexpr int kTemplateId = 102;
   static constexpr const char* kSection = "Settings";
@@ -119,8 +120,8 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink {
 
   // Sending (quorvix_send.cpp), used by the object panel too: the whole file as one write
   // request; the file as the phone's object frame (raw for the contact and calendar categories).
-  void SendFile(const char* path);
-  void SendObjectFile(const char* path);
+  void SendFile(const char* path) override;
+  void SendObjectFile(const char* path) override;
   MruComboBox* SendLineCombo() const { return sendLine_; }
 
   // The plug-and-play watch (device_change.cpp): WM_DEVICECHANGE with its event code and record

@@ -20,12 +20,12 @@ namespace {
 constexpr const char* kRawFileFilter = "All files|*.*||";
 
 // What an object send reads from the object panel: its category and the text of its object type,
-// whose leading number is the format (the panel holds the stored type number).
+// whose leading number is the format.
 qv::console::ObjectSendValues ObjectValuesOf(const CToolKDOBJ* panel) {
   qv::console::ObjectSendValues values;
   if (panel == nullptr) return values;
   values.category = panel->Category().toLocal8Bit().toStdString();
-  values.objectTypeText = std::to_string(panel->ObjectType());
+  values.objectTypeText = panel->ObjectTypeText().toLocal8Bit().toStdString();
   return values;
 }
 

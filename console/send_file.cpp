@@ -1,5 +1,6 @@
 #include "console/send_file.h"
 
+#include <QString>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -170,9 +171,11 @@ std::array<BYTE, 8> ObjectTitleHeader(std::size_t titleLength) {
 }
 
 std::vector<BYTE> ObjectTitleUnits(std::string_view title) {
-  // Each byte widened on its own (bytes above 0x7F keep their value), low byte first.
-  std::vector<BYTE> units(2 * title.size());
-  for (std::size_t i = 0; i < title.size(); ++i) PutU16(&units[2 * i], BYTE(title[i]));
+  // The title's characters in UTF-16, low byte first: a name in the local 8-bit encoding (UTF-8)
+  // keeps its characters on the phone, and an ASCII name gives one unit per byte.
+  const QString text = QString::fromLocal8Bit(title.data(), qsizetype(title.size()));
+  std::vector<BYTE> units(2 * std::size_t(text.size()));
+  for (qsizetype i = 0; i < text.size(); ++i) PutU16(&units[2 * std::size_t(i)], text[i].unicode());
   return units;
 }
 
@@ -194,17 +197,17 @@ void SendWholeFile(const char* path, HWND owner) {
 }
 
 void SendFramedObject(const char* path, const ObjectSendValues& values, HWND owner) {
-  const std::string title = ObjectTitle(path ? path : "");
+  const std::vector<BYTE> units = ObjectTitleUnits(ObjectTitle(path ? path : ""));
+  const std::size_t titleLength = units.size() / 2;  // in 16-bit units
   FileBytes bytes;
   std::uint64_t size = 0;
-  if (!ReadWholeFile(path, kFrameFixed + 2 * title.size(), true, owner, &bytes, &size)) return;
+  if (!ReadWholeFile(path, kFrameFixed + units.size(), true, owner, &bytes, &size)) return;
   const auto content = static_cast<std::uint32_t>(size);
   const std::uint16_t format = ObjectFormatNumber(values.objectTypeText);
 
   // Five requests; when one cannot be posted the others are still tried (WriteComm reports).
-  const auto start = ObjectFrameStart(title.size(), content);
-  const auto titleHeader = ObjectTitleHeader(title.size());
-  const std::vector<BYTE> units = ObjectTitleUnits(title);
+  const auto start = ObjectFrameStart(titleLength, content);
+  const auto titleHeader = ObjectTitleHeader(titleLength);
   const auto contentHeader = ObjectContentHeader(format, content);
   WriteCommBuffer(start.data(), DWORD(start.size()));
   WriteCommBuffer(titleHeader.data(), DWORD(titleHeader.size()));

@@ -2,10 +2,10 @@
 // object frame as five write requests. Both read the file into memory first and hand copies to
 // the engine's write path; nothing is sent when the file cannot be read in full.
 //
-// Object frame (integers little-endian; n = title length in bytes, S = file size):
+// Object frame (integers little-endian; n = title length in UTF-16 units, S = file size):
 //   0       u32  20 + 2n + S          4       u32  0x00010001
 //   8       u16  0 (title tag)        10      u16  0
-//   12      u32  2n                   16      2n   the title, each byte widened to 16 bits
+//   12      u32  2n                   16      2n   the title in UTF-16
 //   16+2n   u16  format number        18+2n   u16  1
 //   20+2n   u32  S                    24+2n   S    the file's bytes
 // sent as: bytes 0-7, the title header, the title, the content header, the content.
@@ -41,6 +41,8 @@ std::string ObjectTitle(std::string_view path);
 std::uint16_t ObjectFormatNumber(const std::string& text);
 
 // The frame's pieces around the title and the content.
+// titleLength counts 16-bit units; ObjectTitleUnits gives the title's units (UTF-16LE of the
+// title read in the local 8-bit encoding).
 std::array<BYTE, 8> ObjectFrameStart(std::size_t titleLength, std::uint32_t contentSize);
 std::array<BYTE, 8> ObjectTitleHeader(std::size_t titleLength);
 std::vector<BYTE> ObjectTitleUnits(std::string_view title);

@@ -61,6 +61,9 @@ void PanelTestHost::SetItemText(int id, const std::string& text) {
 
 void PanelTestHost::EnableItem(int id, bool enable) {
   OnPanel(0, [&](CToolTests& p, qv::ui::TemplateDialog*) {
+    // A test that ends after the port closed leaves its button as the close left it: the
+    // controls after the Non-Overlap group wait for the next connection.
+    if (enable && !p.ConnectionControlsEnabled() && p.FollowsConnection(id)) return 0;
     p.EnableDlgItem(id, enable);
     return 0;
   });

@@ -168,6 +168,7 @@ void CToolTests::BindHandlers() {
       {IDC_LOOPTESTS, &CToolTests::OnExchange},
       {IDC_LOGDATA, &CToolTests::OnExchange},
       {IDC_RUN_OPENCLOSE, &CToolTests::OnRunOpenClose},
+      {IDC_RUN_OVERLAP, &CToolTests::OnRunOverlap},
       {IDC_RUN_SETCONFIG, &CToolTests::OnRunSetConfig},
       {IDC_RUN_BAUDS, &CToolTests::OnRunBaudScan},
   };
@@ -229,6 +230,17 @@ void CToolTests::EnableConnectionControls(int enable) {
     if (after) w->setEnabled(enable != 0);
     if (qv::ui::ControlId(w) == IDC_RUN_TIMEOUTS) after = true;
   }
+}
+
+bool CToolTests::FollowsConnection(int id) const {
+  bool after = false;
+  for (QObject* child : children()) {
+    auto* w = qobject_cast<QWidget*>(child);
+    if (w == nullptr || w->isWindow() || !w->property("controlId").isValid()) continue;
+    if (after && qv::ui::ControlId(w) == id) return true;
+    if (qv::ui::ControlId(w) == IDC_RUN_TIMEOUTS) after = true;
+  }
+  return false;
 }
 
 bool CToolTests::UpdateData(bool fromControls) {
@@ -330,7 +342,10 @@ void CToolTests::OnTimer(WPARAM id) {
   handler();
 }
 
-void CToolTests::CheckReceivedBlock(const BYTE*, DWORD) {
-  // Only the overlapped block test looks at received data, and only while it runs.
-  if (overlapRunning == 0) return;
+void CToolTests::OnRunOverlap() {
+  StartWorker([this](qv::tools::TestHost& host) { qv::tools::RunBlockEcho(host, *this); });
+}
+
+void CToolTests::CheckReceivedBlock(const BYTE* data, DWORD count) {
+  qv::tools::CheckReceivedBlock(*host_, *this, data, count);
 }

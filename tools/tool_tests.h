@@ -71,9 +71,12 @@ class CToolTests : public CToolPanel, public qv::tools::BlockEchoShared {
   friend class PanelTestHost;
 
   void BindHandlers();
+  // True for the controls after 1032, which are usable only while a connection runs.
+  bool FollowsConnection(int id) const;
   // Button handlers, bound by control ID in the dispatch table of tool_tests.cpp.
   void OnExchange();
   void OnRunOpenClose();
+  void OnRunOverlap();
   // The SetConfig test (UI thread) and the valid baud rates scan (worker): tool_tests_config.cpp.
   void OnRunSetConfig();
   void OnRunBaudScan();

@@ -161,6 +161,12 @@ void VirtualPort::SetResponseDelay(DWORD milliseconds) {
   responseDelay_ = std::chrono::milliseconds(milliseconds);
 }
 
+void VirtualPort::AlterFarEndByte(std::size_t position) {
+  Lock lock(mu_);
+  alterPending_ = true;
+  alterAt_ = position;
+}
+
 bool VirtualPort::SetPlugged(bool plugged) {
   Lock lock(mu_);
   if (plugged_ == plugged) return false;
@@ -201,6 +207,7 @@ void VirtualPort::Reset() {
   refuseError_ = 0;
   openDelayMs_ = 0;
   responseDelay_ = {};
+  alterPending_ = false;
   kicked_ = true;
   wake_.notify_one();
 }
@@ -388,6 +395,15 @@ void VirtualPort::SendToHost(const std::uint8_t* data, std::size_t count) {
   if (!running_) return;  // nobody listens: the bytes fall off the wire
   RxChunk chunk;
   chunk.bytes.assign(data, data + count);
+  if (alterPending_) {
+    // A corrupted byte on the way back, counted across chunks.
+    if (alterAt_ < count) {
+      chunk.bytes[alterAt_] ^= 0xFF;
+      alterPending_ = false;
+    } else {
+      alterAt_ -= count;
+    }
+  }
   chunk.perByte = PerByteLocked();
   chunk.start = std::max(rxFree_, Clock::now() + responseDelay_);
   rxFree_ = chunk.start + chunk.perByte * static_cast<long>(count);
@@ -617,6 +633,12 @@ bool SetOpenBehaviour(const std::string& port, DWORD refuseError, DWORD delayMs)
 bool SetResponseDelay(const std::string& port, DWORD milliseconds) {
   auto p = FindVirtualPort(port);
   if (p) p->SetResponseDelay(milliseconds);
+  return p != nullptr;
+}
+
+bool AlterFarEndByte(const std::string& port, std::size_t position) {
+  auto p = FindVirtualPort(port);
+  if (p) p->AlterFarEndByte(position);
   return p != nullptr;
 }
 

@@ -51,6 +51,7 @@ class VirtualPort final : public Line, public sim::LineEnd {
   DWORD AcceptRate(DWORD requested, DWORD* accepted) const;
   void SetOpenBehaviour(DWORD refuseError, DWORD delayMs);
   void SetResponseDelay(DWORD milliseconds);
+  void AlterFarEndByte(std::size_t position);
   void SetDriverFaults(const DriverFaults& faults);
   bool SetPlugged(bool plugged);  // true when the state changed
   void Reset();
@@ -117,6 +118,9 @@ class VirtualPort final : public Line, public sim::LineEnd {
   DWORD refuseError_ = 0;
   DWORD openDelayMs_ = 0;
   Clock::duration responseDelay_{};
+  // The far end's byte to alter: its position in what the far end sends after the request.
+  bool alterPending_ = false;
+  std::size_t alterAt_ = 0;
   DWORD pendingErrors_ = 0;
   bool pendingBreak_ = false;
   // The driver faults: read by the core under its own lock, so kept out of mu_.

@@ -72,6 +72,10 @@ bool SetResponseDelay(const std::string& port, DWORD milliseconds);
 // new opens fail with ERROR_FILE_NOT_FOUND until the port is plugged again.
 bool PlugVirtualPort(const std::string& port);
 bool UnplugVirtualPort(const std::string& port);
+// The far end corrupts one byte of what it sends back: the byte at `position` (0-based) of the
+// bytes it sends to the host from this call on has its bits inverted, once. Counted only while
+// the port is open.
+bool AlterFarEndByte(const std::string& port, std::size_t position);
 // A driver that breaks its contract, so that the driver tests' failure verdicts can be seen:
 // reads that ignore their timeouts, writes that never complete (purge, cancel and close still end
 // them), a purge that does nothing (and reports purgeError, or success when it is 0). Takes effect

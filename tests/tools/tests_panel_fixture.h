@@ -2,8 +2,16 @@
 // console's port typed and opened as a user does, bounded waits that keep the UI thread serving.
 #pragma once
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
+#include <QTemporaryDir>
+#include <filesystem>
 #include <string>
 
 #include "console/console_fixture.h"
@@ -20,9 +28,14 @@ class TestsPanelTest : public ConsoleTest {
   void SetUp() override {
     ConsoleTest::SetUp();
     qv::sync::SetDebugOutputToStderr(false);
+    // The record files go to the current folder: a folder of the test's own.
+    ASSERT_TRUE(workDir_.isValid());
+    savedDir_ = QDir::currentPath();
+    QDir::setCurrent(workDir_.path());
   }
   void TearDown() override {
     ConsoleTest::TearDown();  // ends the panel's threads and closes a port left open
+    QDir::setCurrent(savedDir_);
     qv::comm::ResetVirtualPort("vloop0");
     CommConnection.LogData = 0;
     SetCommBlockSize(4096);
@@ -52,6 +65,39 @@ class TestsPanelTest : public ConsoleTest {
   void ClosePort() {
     if (IsOpen()) Dlg().SendCommand(IDC_OPENCLOSE);
   }
+
+  QTemporaryDir workDir_;
+  QString savedDir_;
+};
+
+// socat owns a pty and runs cat behind it: an echoing far end that nobody here wrote.
+class SocatEcho {
+ public:
+  SocatEcho() {
+    char pattern[] = "/tmp/qv-tests-socat-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) return;
+    dir_ = pattern;
+    link_ = dir_ + "/port";
+    const std::string address = "PTY,link=" + link_ + ",raw,echo=0";
+    const char* argv[] = {"socat", address.c_str(), "EXEC:cat", nullptr};
+    if (::posix_spawnp(&pid_, "socat", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+      pid_ = -1;
+    for (int i = 0; i < 100 && pid_ > 0 && ::access(link_.c_str(), F_OK) != 0; ++i) ::usleep(50000);
+  }
+  ~SocatEcho() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    std::error_code ec;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+  }
+  bool ok() const { return pid_ > 0 && ::access(link_.c_str(), F_OK) == 0; }
+  const std::string& path() const { return link_; }
+
+ private:
+  std::string dir_, link_;
+  pid_t pid_ = -1;
 };
 
 }  // namespace qv::test

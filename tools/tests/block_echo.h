@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,16 @@ struct BlockEchoShared {
   HANDLE blockAcknowledged = nullptr;
   qv::engine::SharedWord<int> overlapRunning;        // 1 while received data are compared
   qv::engine::SharedWord<const BYTE*> expectedData;  // where the next block should match
+  // The run's data end and block size, fixed for the run (a size typed into the panel during a
+  // run takes effect on the engine's reads, not on what the run compares against).
+  const BYTE* dataEnd = nullptr;
+  DWORD blockSize = 0;
+  // Set by the read thread once a difference was reported: later chunks are not compared
+  // against a block that no longer matches the stream, the run ends with its time-out.
+  int differenceFound = 0;
+  // Held while a chunk is compared, and by the test thread while it starts or ends a run, so
+  // that the data are never freed under a comparison.
+  std::mutex compareLock;
   // Set when the test thread no longer waits for blocks (it ended, or the port closed): a read
   // thread that found a good block then does not wait for an acknowledgement nobody will give.
   qv::engine::SharedWord<int> echoAbandoned;

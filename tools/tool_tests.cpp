@@ -169,6 +169,13 @@ void CToolTests::BindHandlers() {
       {IDC_LOGDATA, &CToolTests::OnExchange},
       {IDC_RUN_OPENCLOSE, &CToolTests::OnRunOpenClose},
       {IDC_RUN_OVERLAP, &CToolTests::OnRunOverlap},
+      {IDC_RUN_TIMEOUTS, &CToolTests::OnRunTimeouts},
+      {IDC_WRITE_CLOSEHANDLE, &CToolTests::OnWriteCloseHandle},
+      {IDC_WRITE_BAUDRATE, &CToolTests::OnWriteBaudrate},
+      {IDC_WRITE_FLUSH, &CToolTests::OnWriteFlush},
+      {IDC_WRITE_TXABORT, &CToolTests::OnWriteTxAbort},
+      {IDC_WRITE_TXCLEAR, &CToolTests::OnWriteTxClear},
+      {IDC_WRITE_CANCELIO, &CToolTests::OnWriteCancelIo},
       {IDC_RUN_SETCONFIG, &CToolTests::OnRunSetConfig},
       {IDC_RUN_BAUDS, &CToolTests::OnRunBaudScan},
   };

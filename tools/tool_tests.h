@@ -18,6 +18,8 @@
 #include "platform/comm/comm_api.h"
 #include "tools/tests/block_echo.h"
 #include "tools/tests/test_host.h"
+#include "tools/tests/timeouts_test.h"
+#include "tools/tests/write_interrupt_test.h"
 #include "tools/tool_panel.h"
 
 class QTimer;
@@ -63,6 +65,9 @@ class CToolTests : public CToolPanel, public qv::tools::BlockEchoShared {
   COMMTIMEOUTS savedTimeouts{};             // the timeouts of its current phase
   HANDLE timeoutsThread = nullptr;          // its running thread
 
+  // The write-then-interrupt tests, which keep their writes' records while those are pending.
+  qv::tools::WriteInterruptTests* WriteTests();
+
  protected:
   bool OnInitDialog() override;
   void OnDestroy() override;
@@ -80,6 +85,16 @@ class CToolTests : public CToolPanel, public qv::tools::BlockEchoShared {
   // The SetConfig test (UI thread) and the valid baud rates scan (worker): tool_tests_config.cpp.
   void OnRunSetConfig();
   void OnRunBaudScan();
+  // The timeouts test (UI, then worker) and the write-then-interrupt tests (UI thread):
+  // tool_tests_io.cpp.
+  void OnRunTimeouts();
+  void OnWriteCloseHandle();
+  void OnWriteBaudrate();
+  void OnWriteFlush();
+  void OnWriteTxAbort();
+  void OnWriteTxClear();
+  void OnWriteCancelIo();
+  qv::tools::TimeoutsTest& Timeouts();
   void OnBlockSizeChange();
   // Timers of WM_START_TIMER / WM_STOP_TIMER; an expiry runs the handler bound to its id.
   void StartTimer(WPARAM id, UINT milliseconds);
@@ -92,4 +107,6 @@ class CToolTests : public CToolPanel, public qv::tools::BlockEchoShared {
   std::vector<HANDLE> workers_;                        // UI thread only
   std::map<WPARAM, QTimer*> timers_;                   // UI thread only
   std::map<WPARAM, std::function<void()>> timerHandlers_;  // UI thread only
+  std::unique_ptr<qv::tools::TimeoutsTest> timeouts_;
+  std::unique_ptr<qv::tools::WriteInterruptTests> writeTests_;
 };

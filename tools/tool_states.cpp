@@ -111,9 +111,15 @@ void CToolStates::SetConnectionState(int state) {
     poll_.stop();
     return;
   }
-  // A new port's first status always counts as a change, so nothing shown is left over from the
-  // port before (whose DSR would otherwise still decide the "input ignored" alert).
-  if (state == 1) lastModemStatus_.reset();
+  if (state == 1) {
+    // Nothing of the port before stays on show: its lines read off until this port's first
+    // status, which always counts as a change (and the old DSR decides no alert meanwhile). A
+    // line without modem lines so shows none, rather than the last port's, greyed.
+    lastModemStatus_.reset();
+    for (const int id : {IDC_CTS, IDC_DSR, IDC_RING, IDC_RLSD}) CheckDlgButton(id, BST_UNCHECKED);
+    SetAlert(kAlertOddStatus, false);
+    SetDlgItemText(IDC_SIGNALS_IN, QStringLiteral("Signals IN"));
+  }
   DCB dcb{};
   if (ReadDcb(&dcb)) {
     ShowControlMode(rts_, dcb.fRtsControl);

@@ -12,12 +12,18 @@ namespace qv::test {
 namespace {
 
 TEST_F(StatesTest, PtyDisablesTheSignalsAndCountsWhatTheFarEndSends) {
+  // After a port with modem lines, so that a left-over display would show.
+  OpenPort("vloop0");
+  ASSERT_TRUE(PollUntil([&] { return State(IDC_CTS) == BST_CHECKED; }));
+  ClickOpenClose();
+
   PtyPair pty;
   ASSERT_TRUE(pty.ok());
   OpenPort(QString::fromStdString(pty.path()));
   ASSERT_TRUE(WaitPolls(2));
   for (const int id : {IDC_SIGNALS_IN, IDC_CTS, IDC_DSR, IDC_RING, IDC_RLSD})
     EXPECT_FALSE(Enabled(id)) << id;
+  for (const int id : {IDC_CTS, IDC_DSR, IDC_RLSD}) EXPECT_EQ(State(id), BST_UNCHECKED) << id;
   for (const int id : {IDC_QUEUE_LABELS, IDC_OUT_QUEUE, IDC_IN_QUEUE, IDC_WRITE_COUNTS,
                        IDC_READ_COUNT, IDC_PURGE_ALL, IDC_IN_QUEUE_SIZE})
     EXPECT_TRUE(Enabled(id)) << id;

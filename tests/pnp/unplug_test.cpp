@@ -240,7 +240,8 @@ TEST_F(UnplugTest, AThousandUnplugPlugCyclesLeaveDescriptorsAndThreadsAsTheyWere
   }
   EXPECT_TRUE(WaitUntil([&] { return CountEntries("/proc/self/task") <= threads; }, 5000))
       << CountEntries("/proc/self/task") << " threads, " << threads << " before";
-  EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
+  // Fewer is possible: Qt's pooled helper threads (and their descriptors) end after idling.
+  EXPECT_LE(CountEntries("/proc/self/fd"), fds);
   std::printf("1000 cycles: fds %d -> %d, threads %d -> %d\n", fds,
               CountEntries("/proc/self/fd"), threads, CountEntries("/proc/self/task"));
   for (const std::string& text : boxes_.Texts()) {

@@ -153,6 +153,13 @@ TEST_F(KdobjTest, CaptionsCountTheFileTheTitleAndTheFrame) {
   Type(IDC_KDOBJ_FILE, QString::fromUtf8("\xC3\xA9t\xC3\xA9.amr"));
   EXPECT_EQ(Caption(IDC_KPSW_CMD), "AT+KPSW=\"%1%2\",35");
   EXPECT_EQ(Caption(IDC_KDOBJ_OBJECT_CMD), "AT+KDOBJ=2,1,0,1,5");
+
+  // Beyond 4 GiB the whole size is shown, not what is left of it in 32 bits (a sparse file).
+  WriteBytes("huge.wav", {});
+  std::filesystem::resize_file("huge.wav", (std::uint64_t(1) << 32) + 10);
+  Type(IDC_KDOBJ_FILE, "huge.wav");
+  EXPECT_EQ(Caption(IDC_KDOBJ_OBJECT_CMD), "AT+KDOBJ=2,1,0,1,4294967306");
+  EXPECT_EQ(Caption(IDC_KPSW_CMD), "AT+KPSW=\"%1%2\",4294967338");
 }
 
 TEST_F(KdobjTest, TypesAndCategoriesStopWhereTheirCommandWouldPass99Characters) {

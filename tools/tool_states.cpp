@@ -119,6 +119,8 @@ void CToolStates::SetConnectionState(int state) {
     for (const int id : {IDC_CTS, IDC_DSR, IDC_RING, IDC_RLSD}) CheckDlgButton(id, BST_UNCHECKED);
     SetAlert(kAlertOddStatus, false);
     SetDlgItemText(IDC_SIGNALS_IN, QStringLiteral("Signals IN"));
+    // A break ended with the port it was set on; a new port starts without one.
+    CheckDlgButton(IDC_BREAK, BST_UNCHECKED);
   }
   DCB dcb{};
   if (ReadDcb(&dcb)) {
@@ -319,6 +321,8 @@ void CToolStates::ShowStatus(DWORD status) {
   } else {
     SetAlert(kAlertOddStatus, false);
     SetDlgItemText(IDC_SIGNALS_IN, QStringLiteral("Signals IN"));
+    // A break ended with the port it was set on; a new port starts without one.
+    CheckDlgButton(IDC_BREAK, BST_UNCHECKED);
   }
   SetAlert(kAlertDsrDrops, !(status & MS_DSR_ON) &&
                                IsDlgButtonChecked(IDC_DSR_SENSITIVITY) == BST_CHECKED);

@@ -49,11 +49,14 @@ TEST_F(StatesTest, LoopbackLinesFollowRtsAndDtr) {
            State(IDC_RLSD) == BST_CHECKED;
   }));
 
+  Click(IDC_BREAK);
   ClickOpenClose();
   EXPECT_EQ(hPort, INVALID_HANDLE_VALUE);
   EXPECT_FALSE(Panel().IsPolling());
   EXPECT_FALSE(Enabled(IDC_RTS));
   EXPECT_FALSE(Enabled(IDC_PURGE_ALL));
+  OpenPort("vloop0");
+  EXPECT_EQ(State(IDC_BREAK), BST_UNCHECKED) << "the break ended with the port it was set on";
 }
 
 TEST_F(StatesTest, OutputHeldByCtsIsShownRedUntilItGoes) {

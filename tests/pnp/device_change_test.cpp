@@ -10,7 +10,6 @@ namespace qv::test {
 namespace {
 
 using qv::devices::BroadcastRecord;
-using qv::devices::FakePortSource;
 using qv::devices::PortEntry;
 
 const char* kComPath = "\\\\?\\ACPI#PNP0501#7#{86e0d1e0-8089-11d0-9ce4-08003e301f73}";
@@ -19,11 +18,11 @@ class DeviceChangeTest : public PnpTest {
  protected:
   void SetUp() override {
     PnpTest::SetUp();
-    source_.ports = {{"COM1", "serial", ""}};
+    source_.Set({{"COM1", "serial", ""}});
   }
   int ListedPorts() { return Dlg().Item<QComboBox>(IDC_PORT)->count(); }
 
-  FakePortSource source_;
+  LockedPortSource source_;
   qv::devices::ScopedPortSource scoped_{source_};
 };
 
@@ -33,7 +32,7 @@ TEST_F(DeviceChangeTest, PortArrivalIsLoggedAndItsInterfacesOnlyWithVerboseMore)
   Check(IDC_VERBOSEMORE, false);
   Dlg().Log()->Clear();
   const int before = ListedPorts();
-  source_.ports.push_back({"COM7", "serial", ""});
+  source_.Add({"COM7", "serial", ""});
 
   // The interface comes first and changes no list.
   EXPECT_EQ(Notify(DBT_DEVICEARRIVAL, BroadcastRecord::Interface(GUID_CLASS_COMPORT, kComPath)), 1);
@@ -147,7 +146,7 @@ TEST_F(DeviceChangeTest, OpenOnPnpOpensTheArrivingPortAndClosesOnlyTheOneThatWen
   EXPECT_TRUE(Checked(IDC_OPENONPNP));  // stays set while the port is open
 
   // A second arrival changes nothing but the list.
-  source_.ports.push_back({"COM7", "serial", ""});
+  source_.Add({"COM7", "serial", ""});
   const int listed = ListedPorts();
   EXPECT_EQ(Notify(DBT_DEVICEARRIVAL, BroadcastRecord::Port("vphone0")), 1);
   EXPECT_EQ(ListedPorts(), listed + 1);

@@ -5,16 +5,42 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QStringList>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "console/log_view.h"
 #include "console/console_fixture.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/devices/device_broadcast.h"
+#include "platform/devices/port_source.h"
 #include "platform/sync/debug_output.h"
 #include "tools/port_handle.h"
 
 namespace qv::test {
+
+// A port source that the watch's thread may read while the test changes it.
+class LockedPortSource : public qv::devices::PortSource {
+ public:
+  std::vector<qv::devices::PortEntry> Ports() override {
+    std::lock_guard guard(lock_);
+    return ports_;
+  }
+  qv::devices::DeviceList DeviceDescriptions() override { return {}; }
+  void Set(std::vector<qv::devices::PortEntry> ports) {
+    std::lock_guard guard(lock_);
+    ports_ = std::move(ports);
+  }
+  void Add(qv::devices::PortEntry entry) {
+    std::lock_guard guard(lock_);
+    ports_.push_back(std::move(entry));
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<qv::devices::PortEntry> ports_;
+};
+
 
 class PnpTest : public ConsoleTest {
  protected:

@@ -249,24 +249,6 @@ TEST_F(UnplugTest, AThousandUnplugPlugCyclesLeaveDescriptorsAndThreadsAsTheyWere
   }
 }
 
-// A port source that the watch's thread may read while the test changes it.
-class LockedPortSource : public qv::devices::PortSource {
- public:
-  std::vector<qv::devices::PortEntry> Ports() override {
-    std::lock_guard guard(lock_);
-    return ports_;
-  }
-  qv::devices::DeviceList DeviceDescriptions() override { return {}; }
-  void Set(std::vector<qv::devices::PortEntry> ports) {
-    std::lock_guard guard(lock_);
-    ports_ = std::move(ports);
-  }
-
- private:
-  std::mutex lock_;
-  std::vector<qv::devices::PortEntry> ports_;
-};
-
 TEST_F(PnpTest, AKernelEventForTtyS0IsLoggedAndRefreshesThePortList) {
   // Writing "add" to a device's uevent file makes the kernel announce the device again; the
   // device itself is not touched.
@@ -294,6 +276,7 @@ TEST_F(PnpTest, AKernelEventForTtyS0IsLoggedAndRefreshesThePortList) {
   ASSERT_TRUE(heard) << Dlg().Log()->Text().toStdString();
   EXPECT_EQ(combo->count(), listed + 1) << "the list was not refilled";
   EXPECT_FALSE(IsOpen());
+  Close();  // the watch ends before the port source it reads
 }
 
 }  // namespace

@@ -151,6 +151,7 @@ void LogView::UpdateMetrics() {
   for (int i = 0; i < 256; ++i) latin1Advance_[i] = fm.horizontalAdvance(QChar(char16_t(i)));
   latin1Advance_[u'\r'] = latin1Advance_[u'\n'] = 0;
   otherAdvance_.clear();
+  UpdateTabStop();
   lineHeight_ = std::max(1, int(std::ceil(fm.height())));
   ascent_ = int(std::ceil(fm.ascent()));
   verticalScrollBar()->setSingleStep(1);
@@ -276,8 +277,21 @@ void LogView::Clear() {
   }
 }
 
+void LogView::UpdateTabStop() {
+  // Without kerning a cell is as wide as its four characters: the widest has the widest digits.
+  qreal digit = 0;
+  for (char16_t c : u"0123456789ABCDEF") {
+    if (c != 0) digit = std::max(digit, latin1Advance_[c]);
+  }
+  const qreal cell = latin1Advance_[u'<'] + 2 * digit + latin1Advance_[u'>'];
+  // A blank's width between neighbouring cells, and the cell never reaches the stop itself.
+  const int minimum = int(std::ceil(cell + std::max<qreal>(1, latin1Advance_[u' ']))) + 1;
+  tabStop_ = std::max(requestedTabStop_, minimum);
+}
+
 void LogView::SetTabStopDistance(int pixels) {
-  tabStop_ = std::max(1, pixels);
+  requestedTabStop_ = std::max(1, pixels);
+  UpdateTabStop();
   RewrapAll();
 }
 

@@ -39,9 +39,12 @@ class LogView : public QAbstractScrollArea {
   const QString& Text() const { return text_; }
   qsizetype Length() const { return text_.size(); }
 
-  // Tab stop distance in pixels (at least 1).
+  // Tab stop distance in pixels (at least 1). The distance in use is never less than the widest
+  // hexadecimal cell ("<XX>") of the current font and a blank, so that the cells of a hex dump
+  // line up in columns whatever the font: a cell wider than a tab stop would jump to the next one.
   void SetTabStopDistance(int pixels);
   int TabStopDistance() const { return tabStop_; }
+  int RequestedTabStopDistance() const { return requestedTabStop_; }
 
   // Selection as [anchor, caret); the caret is its second end.
   void SetSelection(qsizetype anchor, qsizetype caret);
@@ -77,6 +80,8 @@ class LogView : public QAbstractScrollArea {
 
  private:
   void UpdateMetrics();
+  // The tab stop in use for the requested distance and the current font.
+  void UpdateTabStop();
   void RewrapAll();
   // Wraps from the row that starts at rowIndex to the end of the text.
   void WrapFromRow(size_t rowIndex);
@@ -97,7 +102,8 @@ class LogView : public QAbstractScrollArea {
   mutable QHash<char16_t, qreal> otherAdvance_;
   int lineHeight_ = 13;
   int ascent_ = 10;
-  int tabStop_ = 32;
+  int requestedTabStop_ = 32;
+  int tabStop_ = 32;  // in use: the requested distance or the widest cell's
   int wrapWidth_ = 0;
   qsizetype anchor_ = 0;
   qsizetype caret_ = 0;

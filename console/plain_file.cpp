@@ -26,20 +26,36 @@ bool PlainFile::Open(const char* path) {
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
+  // Only a regular file is read whole. A FIFO would block the open (and the window) until a
+  // writer came, a device node may never reach its end or may act on being opened (a tty raises
+  // its modem lines): such names are refused before anything is opened.
+  struct stat st;
+  if (::stat(path, &st) != 0) {
+    qv::sync::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  // Non-blocking, in case the name was replaced by a FIFO since: the open returns at once and
+  // the kind is checked again on what was really opened.
   int fd;
   do {
-    fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     qv::sync::SetLastErrorFromErrno(errno);
     return false;
   }
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
+  // Regular files never block; the flag is cleared so that reads keep their plain meaning.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   fd_ = fd;
   return true;
 }

@@ -19,8 +19,9 @@ class PlainFile {
   PlainFile(const PlainFile&) = delete;
   PlainFile& operator=(const PlainFile&) = delete;
 
-  // Opens an existing file for reading. A folder is refused with ERROR_ACCESS_DENIED (5), as the
-  // system refuses to open a folder as a file.
+  // Opens an existing regular file for reading, without ever blocking. Anything else (a folder,
+  // a FIFO, a device node, a socket) is refused with ERROR_ACCESS_DENIED (5) before it is opened,
+  // as the system refuses to open a folder as a file.
   bool Open(const char* path);
   bool IsOpen() const { return fd_ >= 0; }
   // The size in bytes, in full (no 32-bit cut).

@@ -1,9 +1,13 @@
 #include "console/port_discovery.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QString>
+#include <QStyle>
+#include <QVariant>
+#include <algorithm>
 
 #include "platform/devices/port_source.h"
 #include "platform/sync/last_error.h"
@@ -13,6 +17,8 @@ namespace qv::console {
 namespace {
 
 constexpr const char* kSourceModule = "quor_vixDlg";
+// Where a combo box keeps the least width its drop-down list may have.
+constexpr const char* kDroppedWidthProperty = "qvDroppedWidth";
 
 // Qt's combo box puts the text of its current entry into the edit field whenever the list
 // changes under it; the port list must leave what the user typed or chose alone. This keeps the
@@ -77,6 +83,25 @@ void RefreshPortList(QComboBox* combo) {
   for (const std::string& label : labels) AddSortedString(combo, QString::fromLocal8Bit(label));
   // An emptied list has no selection; the entries come back without one.
   combo->setCurrentIndex(-1);
+  FitDroppedWidth(combo);
+}
+
+void SetDroppedWidth(QComboBox* combo, int minimumPixels) {
+  if (combo == nullptr) return;
+  combo->setProperty(kDroppedWidthProperty, minimumPixels);
+  FitDroppedWidth(combo);
+}
+
+void FitDroppedWidth(QComboBox* combo) {
+  if (combo == nullptr) return;
+  QAbstractItemView* view = combo->view();
+  const int minimum = combo->property(kDroppedWidthProperty).toInt();
+  // The entries as the list draws them (text and the item margins of the style), the list's
+  // frame, and room for its scroll bar.
+  const int scrollBar = view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view);
+  const int widest =
+      combo->count() > 0 ? view->sizeHintForColumn(0) + 2 * view->frameWidth() + scrollBar : 0;
+  view->setMinimumWidth(std::max(minimum, widest));
 }
 
 std::string PortNameFromCombo(QComboBox* combo) {

@@ -22,8 +22,15 @@ constexpr std::size_t kPortNameSize = 128;
 void DiscoverPorts(std::set<std::string>& labels);
 
 // Rebuilds the combo box's list from DiscoverPorts. The edit text, its selection and the caret
-// stay as they were, even when the port shown has left the list.
+// stay as they were, even when the port shown has left the list. The drop-down list is widened
+// again to its widest label (FitDroppedWidth).
 void RefreshPortList(QComboBox* combo);
+
+// The drop-down list's width: at least minimumPixels, and as wide as the widest entry, so that
+// labels show in full (a fixed width cuts the longer Linux labels). Kept by every refresh.
+void SetDroppedWidth(QComboBox* combo, int minimumPixels);
+// Applies the width rule of SetDroppedWidth to the entries the list has now.
+void FitDroppedWidth(QComboBox* combo);
 
 // The port name in the combo box: its text without leading blanks and without a label's padded
 // source suffix. When it had either, the combo box is left showing the bare name with no list

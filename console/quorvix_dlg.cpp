@@ -13,6 +13,7 @@
 #include "console/device_change.h"
 #include "console/log_font_record.h"
 #include "console/log_view.h"
+#include "console/port_discovery.h"
 #include "console/port_open_close.h"
 #include "console/received_text.h"
 #include "console/window_placement.h"
@@ -39,7 +40,7 @@ constexpr const char* kSpeeds[] = {"806400 bps", "115200 bps", "57600 bps",
                                    "38400 bps",  "19200 bps",  "9600 bps",
                                    "4800 bps",   "2400 bps",   "1200 bps"};
 constexpr int kDefaultSpeedIndex = 1;  // 115200 bps
-constexpr int kPortListWidth = 300;    // pixels: the port labels show in full
+constexpr int kPortListWidth = 300;    // pixels: the least width of the port list
 constexpr int kLogTabStop = 19;        // dialog units: hexadecimal cells line up
 constexpr int kPlacementRecords = 4;   // main dialog, test, states and object panel
 constexpr const char* kDefaultSendLine = "ATE1V1&K3+CMEE=1";
@@ -142,9 +143,9 @@ bool CQuorvixDlg::OnInitDialog() {
   // 8. The telephony line service (quorvix_tapi.cpp).
   StartTelephony();
 
-  // 9. The port list; the drop-down is wide enough for the port labels.
+  // 9. The port list; the drop-down is wide enough for the port labels, the longest included.
   RefreshPortList();
-  if (auto* port = Item<QComboBox>(IDC_PORT)) port->view()->setMinimumWidth(kPortListWidth);
+  qv::console::SetDroppedWidth(Item<QComboBox>(IDC_PORT), kPortListWidth);
 
   // 10. The port as displayed last time.
   m_PortName = qv::store::GetProfileString(kSettings, QStringLiteral("PortName"),
@@ -208,9 +209,8 @@ void CQuorvixDlg::RestoreMainPlacement(const QByteArray& stored) {
   WINDOWPLACEMENT wp;
   if (!qv::console::PlacementAt(stored, 0, &wp)) return;  // shorter than one record: ignored
   const QSize current = qv::console::OuterSize(this);
-  RECT& r = wp.rcNormalPosition;
-  r.right = std::max<LONG>(r.right, r.left + current.width());
-  r.bottom = std::max<LONG>(r.bottom, r.top + current.height());
+  // Never smaller than the template; a damaged store may hold any numbers.
+  qv::console::GiveOuterSize(wp.rcNormalPosition, current, true);
   wp.showCmd = SW_HIDE;  // position and size only; a maximised window comes back normal
   SetWindowPlacement(this, &wp);
 }
@@ -222,9 +222,7 @@ void CQuorvixDlg::RestorePanelPlacements(const QByteArray& stored) {
     WINDOWPLACEMENT wp;
     qv::console::PlacementAt(stored, i + 1, &wp);
     const QSize current = qv::console::OuterSize(panels[i]);
-    RECT& r = wp.rcNormalPosition;
-    r.right = r.left + current.width();
-    r.bottom = r.top + current.height();
+    qv::console::GiveOuterSize(wp.rcNormalPosition, current, false);
     wp.showCmd = SW_HIDE;
     SetWindowPlacement(panels[i], &wp);
   }

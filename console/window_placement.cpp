@@ -1,11 +1,16 @@
 #include "console/window_placement.h"
 
 #include <QEvent>
+#include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -73,11 +78,12 @@ BOOL GetWindowPlacement(QWidget* window, WINDOWPLACEMENT* placement) {
 BOOL SetWindowPlacement(QWidget* window, const WINDOWPLACEMENT* placement) {
   if (window == nullptr || placement == nullptr || placement->length != sizeof(WINDOWPLACEMENT))
     return FALSE;
-  const RECT& r = placement->rcNormalPosition;
-  const QSize outer(std::max<LONG>(1, r.right - r.left), std::max<LONG>(1, r.bottom - r.top));
+  const QRect rect =
+      qv::console::PlaceOnScreens(qv::console::OuterRectOf(placement->rcNormalPosition));
+  const QSize outer = rect.size();
   const QSize frame = qv::console::FrameExtra(window);
   if (window->isMaximized() || window->isMinimized()) window->showNormal();
-  window->move(r.left, r.top);  // a top-level window's position is that of its frame
+  window->move(rect.topLeft());  // a top-level window's position is that of its frame
   window->resize(outer - frame);
   if (!window->isVisible() && frame == QSize(0, 0)) new PendingOuterSize(window, outer);
   switch (placement->showCmd) {
@@ -102,6 +108,95 @@ QSize FrameExtra(QWidget* window) {
 }
 
 QSize OuterSize(QWidget* window) { return window->size() + FrameExtra(window); }
+
+namespace {
+
+// Enough of a title bar to take hold of it.
+constexpr int kGrip = 48;
+
+std::int64_t Overlap(std::int64_t a0, std::int64_t a1, std::int64_t b0, std::int64_t b1) {
+  return std::max<std::int64_t>(0, std::min(a1, b1) - std::max(a0, b0));
+}
+
+// 64-bit edges: a rectangle near the end of the coordinate range has edges beyond it.
+struct Edges {
+  std::int64_t left, top, right, bottom;
+  explicit Edges(const QRect& r)
+      : left(r.x()), top(r.y()), right(std::int64_t(r.x()) + r.width()),
+        bottom(std::int64_t(r.y()) + r.height()) {}
+};
+
+bool Reachable(const QRect& outer, const QRect& area) {
+  const Edges w(outer), a(area);
+  const bool titleInside = w.top >= a.top && w.top < a.bottom;
+  return titleInside && Overlap(w.left, w.right, a.left, a.right) >= std::min<std::int64_t>(
+                                                                        kGrip, w.right - w.left);
+}
+
+std::int64_t Distance(const QRect& outer, const QRect& area) {
+  const Edges w(outer), a(area);
+  const std::int64_t dx = std::max<std::int64_t>({0, a.left - w.right, w.left - a.right});
+  const std::int64_t dy = std::max<std::int64_t>({0, a.top - w.bottom, w.top - a.bottom});
+  return dx * dx + dy * dy;  // both at most 2^33: no overflow
+}
+
+}  // namespace
+
+void GiveOuterSize(RECT& r, QSize size, bool atLeast) {
+  constexpr std::int64_t kLast = std::numeric_limits<LONG>::max();
+  const auto axis = [atLeast](LONG& from, LONG& to, int extent) {
+    from = LONG(std::min<std::int64_t>(from, kLast - extent));
+    const LONG end = LONG(std::int64_t(from) + extent);
+    to = atLeast ? std::max(to, end) : end;
+  };
+  axis(r.left, r.right, std::max(0, size.width()));
+  axis(r.top, r.bottom, std::max(0, size.height()));
+}
+
+QRect OuterRectOf(const RECT& r) {
+  const auto extent = [](LONG from, LONG to) {
+    return int(std::clamp<std::int64_t>(std::int64_t(to) - std::int64_t(from), 1,
+                                        QWIDGETSIZE_MAX));
+  };
+  // right - left <= INT_MAX - left, so the last pixel is always within int.
+  return QRect(r.left, r.top, extent(r.left, r.right), extent(r.top, r.bottom));
+}
+
+QRect PlaceWithinAreas(const QRect& outer, const QList<QRect>& areas) {
+  if (areas.isEmpty()) return outer;
+  for (const QRect& area : areas)
+    if (Reachable(outer, area)) return outer;
+  // The nearest screen: the one the window overlaps most, else the closest one.
+  const QRect* nearest = &areas.front();
+  std::int64_t bestOverlap = -1, bestDistance = std::numeric_limits<std::int64_t>::max();
+  for (const QRect& area : areas) {
+    const Edges w(outer), a(area);
+    const std::int64_t overlap =
+        Overlap(w.left, w.right, a.left, a.right) * Overlap(w.top, w.bottom, a.top, a.bottom);
+    const std::int64_t distance = Distance(outer, area);
+    if (overlap > bestOverlap || (overlap == 0 && bestOverlap == 0 && distance < bestDistance)) {
+      nearest = &area;
+      bestOverlap = overlap;
+      bestDistance = distance;
+    }
+  }
+  const QRect& area = *nearest;
+  const QSize size = outer.size().boundedTo(area.size());
+  // Into the area along each axis, as little as possible.
+  const auto pull = [](int from, int extent, int areaFrom, int areaExtent) {
+    const std::int64_t last = std::int64_t(areaFrom) + areaExtent - extent;
+    return int(std::clamp<std::int64_t>(from, areaFrom, last));
+  };
+  return QRect(QPoint(pull(outer.x(), size.width(), area.x(), area.width()),
+                      pull(outer.y(), size.height(), area.y(), area.height())),
+               size);
+}
+
+QRect PlaceOnScreens(const QRect& outer) {
+  QList<QRect> areas;
+  for (QScreen* screen : QGuiApplication::screens()) areas << screen->availableGeometry();
+  return PlaceWithinAreas(outer, areas);
+}
 
 QByteArray PlacementBytes(const WINDOWPLACEMENT& placement) {
   return QByteArray(reinterpret_cast<const char*>(&placement), sizeof(placement));

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QRect>
 #include <QSize>
 
 #include "platform/types.h"
@@ -30,7 +32,9 @@ static_assert(sizeof(WINDOWPLACEMENT) == 44);
 // rectangle and its state.
 BOOL GetWindowPlacement(QWidget* window, WINDOWPLACEMENT* placement);
 // Gives the window the normal rectangle and puts it into showCmd's state (SW_HIDE hides it, so
-// that only position and size change for a window not shown yet). FALSE for a bad length.
+// that only position and size change for a window not shown yet). A rectangle the user could not
+// reach (off every screen, after a monitor was unplugged or the store was damaged) is first
+// pulled onto the nearest screen (qv::console::PlaceOnScreens). FALSE for a bad length.
 BOOL SetWindowPlacement(QWidget* window, const WINDOWPLACEMENT* placement);
 
 namespace qv::console {
@@ -40,6 +44,27 @@ namespace qv::console {
 QSize FrameExtra(QWidget* window);
 // The outer size of a top-level window: client size plus frame.
 QSize OuterSize(QWidget* window);
+
+// Stored rectangles come from a store that may be damaged and hold any numbers: nothing here
+// overflows on them.
+//
+// Gives r the outer size `size` (atLeast: keeps a larger stored size) from its top-left corner;
+// a corner so near the end of the coordinate range that the size would not fit moves back just
+// enough (such a window is off every screen anyway).
+void GiveOuterSize(RECT& r, QSize size, bool atLeast);
+// The rectangle as an outer rectangle of at least 1 x 1 pixels, its size kept within what a
+// window can have (a right or bottom edge before its left or top gives the smallest size).
+QRect OuterRectOf(const RECT& rect);
+
+// Where a window of outer rectangle `outer` goes, given the available areas of the screens (the
+// screen without task bars and panels). A window that the user can reach stays as it is: its
+// top edge (the title bar) lies inside an area, with a grip's width of it inside horizontally.
+// Any other window is pulled into the area of the nearest screen (the one it overlaps most, else
+// the closest one), keeping its size when it fits; a window larger than the area gets the area's
+// size. No areas: the rectangle as it is.
+QRect PlaceWithinAreas(const QRect& outer, const QList<QRect>& areas);
+// The same with the available areas of the screens present now.
+QRect PlaceOnScreens(const QRect& outer);
 
 QByteArray PlacementBytes(const WINDOWPLACEMENT& placement);
 // The record at index in a block of records; false when the block is too short for it.

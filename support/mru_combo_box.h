@@ -1,4 +1,4 @@
-// A combo box that keeps a history of the texts most recently used in it, saved in the per-user
+// An editable combo box that keeps a history of the texts most recently used in it, saved in the per-user
 // store and reloaded at the next start. History entries always sit behind the entries the
 // dialog's template gave the box before Load (the fixed entries).
 //
@@ -22,8 +22,10 @@ class MruComboBox : public QComboBox {
   // the selection, and heads the saved history unless it is empty. A text equal to a fixed entry
   // changes nothing. Nothing happens before Load.
   void Add(const QString& text);
-  // The drop-down list closed: the selected history entry moves to the top of the history
-  // entries (the saved history does not change). Runs by itself when the pop-up closes.
+  // The drop-down list closed on a choice: the selected history entry moves to the top of the
+  // history entries (the saved history does not change). Runs by itself when the user chooses
+  // an entry in the open list (click, Return); closing the list without a choice (Escape, a
+  // click outside) changes neither the list nor the edit text.
   void Promote();
 
   bool IsLoaded() const { return !notLoaded_; }
@@ -34,8 +36,11 @@ class MruComboBox : public QComboBox {
 
  private:
   int FindExact(const QString& text) const;
+  // The box never completes typed text from its list.
+  void KeepTypedText();
 
   bool notLoaded_ = true;
   int fixedCount_ = 0;
+  bool closingPopup_ = false;  // between the list's close and the choice it reports
   MruList history_;
 };

@@ -1,6 +1,7 @@
 #include "support/version_info.h"
 
 #include <QString>
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -86,15 +87,11 @@ std::u16string ToUtf16(const std::string& text) {
                         static_cast<std::size_t>(q.size()));
 }
 
-}  // namespace
-
-BOOL VerQueryValueW(const void* blockData, const WCHAR* subBlock, void** buffer, UINT* length) {
-  if (blockData == nullptr || subBlock == nullptr || buffer == nullptr || length == nullptr)
-    return FALSE;
-  const auto* block = static_cast<const unsigned char*>(blockData);
+// Finds the node at subBlock; false when the path is not there or the block is malformed.
+bool QueryNode(const unsigned char* block, const WCHAR* subBlock, Node* found) {
   Node node;
   // The root's own length bounds everything inside it.
-  if (!ParseNode(block, 0, ReadWord(block, 0), &node)) return FALSE;
+  if (!ParseNode(block, 0, ReadWord(block, 0), &node)) return false;
   std::u16string_view path(subBlock);
   while (!path.empty()) {
     if (path.front() == u'\\') {
@@ -104,10 +101,22 @@ BOOL VerQueryValueW(const void* blockData, const WCHAR* subBlock, void** buffer,
     const std::size_t slash = path.find(u'\\');
     const std::u16string_view segment = path.substr(0, slash);
     Node child;
-    if (!FindChild(block, node, segment, &child)) return FALSE;
+    if (!FindChild(block, node, segment, &child)) return false;
     node = child;
     path.remove_prefix(slash == std::u16string_view::npos ? path.size() : slash);
   }
+  *found = node;
+  return true;
+}
+
+}  // namespace
+
+BOOL VerQueryValueW(const void* blockData, const WCHAR* subBlock, void** buffer, UINT* length) {
+  if (blockData == nullptr || subBlock == nullptr || buffer == nullptr || length == nullptr)
+    return FALSE;
+  const auto* block = static_cast<const unsigned char*>(blockData);
+  Node node;
+  if (!QueryNode(block, subBlock, &node)) return FALSE;
   *buffer = const_cast<unsigned char*>(block + node.valueOffset);
   // Text values report characters, binary values bytes.
   *length = node.valueLength;
@@ -188,11 +197,15 @@ std::string VersionInfo::GetStringValue(DWORD translation, const char* name) con
   std::u16string path = u"\\StringFileInfo\\" + ToUtf16(narrow) + u"\\" + ToUtf16(name);
   // The query path has room for 64 wide characters, terminator included.
   if (path.size() > 63) path.resize(63);
-  void* value = nullptr;
-  UINT length = 0;
-  if (!VerQueryValueW(block_.data(), path.c_str(), &value, &length) || length == 0) return {};
-  std::u16string wide(length, u'\0');
-  std::memcpy(wide.data(), value, std::size_t{length} * 2);
+  Node node;
+  if (!QueryNode(block_.data(), path.c_str(), &node) || node.valueLength == 0) return {};
+  // The value length counts characters, but a node whose type field says binary (0) was only
+  // checked for that many bytes: the copy is bounded by what the node really holds, which the
+  // parse has bounded by the block.
+  const std::size_t available = (node.end - std::min(node.end, node.valueOffset)) / 2;
+  const std::size_t units = std::min<std::size_t>(node.valueLength, available);
+  std::u16string wide(units, u'\0');
+  if (units > 0) std::memcpy(wide.data(), block_.data() + node.valueOffset, units * 2);
   const std::size_t terminator = wide.find(u'\0');
   if (terminator != std::u16string::npos) wide.resize(terminator);
   return QString::fromUtf16(wide.data(), static_cast<qsizetype>(wide.size())).toStdString();

@@ -11,8 +11,10 @@ struct PortEntry {
   // What opens the port: a device node's name (ttyUSB0, ttyACM0, ttyS0, rfcomm0, ircomm0) or a
   // virtual port's name (vloop0).
   std::string name;
-  // Who published it: the driver behind a tty ("ftdi_sio, usb-FTDI_..._A50285BI-if00-port0"),
-  // "Infrared", or a virtual port's text ("virtual loop-back plug").
+  // Which device it is: the driver behind a tty with what tells the device apart
+  // ("ftdi_sio, 0403:6001 FT232R USB UART, usb-FTDI_..._A50285BI-if00-port0",
+  // "rfcomm, 00:1a:7d:da:71:13 channel 3"), "Infrared", or a virtual port's text
+  // ("virtual loop-back plug").
   std::string source;
   // The device's model or product name; empty when the system knows none.
   std::string description;

@@ -26,14 +26,6 @@ std::map<std::string, std::string> ReadDeviceLinks(const std::string& dir) {
   return links;
 }
 
-std::string TtySourceText(const std::string& name, const std::string& driver,
-                          const std::string& byId) {
-  std::string source = driver;
-  if (!byId.empty()) source += ", " + byId;
-  FitSourceToLabel(name, source);
-  return source;
-}
-
 std::vector<PortEntry> ScanInfraredPorts(const std::string& devDir) {
   std::vector<PortEntry> ports;
   std::error_code ec;

@@ -21,35 +21,6 @@ using UdevPtr = std::unique_ptr<T, UdevDeleter>;
 
 std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
 
-// The serial core puts its own port and controller devices between a tty and the device that
-// carries the UART; their drivers ("port", "ctrl") say nothing about who published the port.
-bool IsSerialCoreLayer(udev_device* dev) {
-  const char* subsystem = udev_device_get_subsystem(dev);
-  return subsystem && std::strcmp(subsystem, "serial-base") == 0;
-}
-
-std::string NearestDriver(udev_device* tty) {
-  for (udev_device* p = udev_device_get_parent(tty); p; p = udev_device_get_parent(p)) {
-    const char* driver = udev_device_get_driver(p);
-    if (driver && *driver && !IsSerialCoreLayer(p)) return driver;
-  }
-  return {};
-}
-
-bool HasUsbParent(udev_device* dev) {
-  return udev_device_get_parent_with_subsystem_devtype(dev, "usb", nullptr) != nullptr;
-}
-
-// A serial-core port that the kernel reserved without detecting a UART reads back type 0
-// (unknown); such legacy ports are in every PC's sysfs and lead nowhere.
-bool IsEmptySerialPort(udev_device* tty) {
-  const char* type = udev_device_get_sysattr_value(tty, "type");
-  return type && std::strcmp(type, "0") == 0;
-}
-
-// Bluetooth RFCOMM ttys are created by the rfcomm module as virtual devices with no parent.
-bool IsRfcomm(const std::string& name) { return name.rfind("rfcomm", 0) == 0; }
-
 std::string HwdbModel(udev_hwdb* hwdb, udev_device* dev) {
   if (!hwdb) return {};
   const char* modalias = udev_device_get_sysattr_value(dev, "modalias");
@@ -71,6 +42,18 @@ std::string DeviceModel(udev_hwdb* hwdb, udev_device* dev) {
   if (model.empty()) model = Text(udev_device_get_property_value(dev, "ID_MODEL"));
   if (model.empty()) model = Text(udev_device_get_sysattr_value(dev, "product"));
   return model;
+}
+
+// What a device without a model name is: its subsystem, its name in sysfs and its driver
+// ("pci device 0000:00:1f.3, driver snd_hda_intel", "tty device ttyS0").
+std::string DeviceIdentity(udev_device* dev) {
+  const std::string subsystem = Text(udev_device_get_subsystem(dev));
+  std::string text = subsystem.empty() ? "device " : subsystem + " device ";
+  const std::string name = Text(udev_device_get_sysname(dev));
+  text += name.empty() ? Text(udev_device_get_syspath(dev)) : name;
+  const std::string driver = Text(udev_device_get_driver(dev));
+  if (!driver.empty()) text += ", driver " + driver;
+  return text;
 }
 
 // A tty has no model of its own: the first of its parents that names one describes it.
@@ -107,41 +90,13 @@ int ForEachDevice(udev* context, const char* subsystem, Visit visit) {
 
 }  // namespace
 
-std::vector<PortEntry> ScanTtyDevices() {
-  std::vector<PortEntry> ports;
+std::string UdevTtyModel(const std::string& syspath) {
   UdevPtr<udev> context(udev_new());
-  if (!context) return ports;
-  // Without a hardware database (no udev installed) this is null and descriptions come from
-  // the devices' own attributes.
+  if (!context) return {};
+  UdevPtr<udev_device> tty(udev_device_new_from_syspath(context.get(), syspath.c_str()));
+  if (!tty) return {};
   UdevPtr<udev_hwdb> hwdb(udev_hwdb_new(context.get()));
-  const auto byId = ReadDeviceLinks("/dev/serial/by-id");
-
-  ForEachDevice(context.get(), "tty", [&](udev_device* tty) {
-    const char* node = udev_device_get_devnode(tty);
-    if (!node) return;  // nothing to open
-    const char* slash = std::strrchr(node, '/');
-    PortEntry entry;
-    entry.name = slash ? slash + 1 : node;
-    if (entry.name.empty()) return;
-
-    std::string driver = NearestDriver(tty);
-    if (driver.empty()) {
-      if (!IsRfcomm(entry.name)) return;  // consoles, pseudo-terminals, the tty multiplexer
-      driver = "rfcomm";
-    }
-    if (IsEmptySerialPort(tty)) return;
-
-    std::string link;
-    if (HasUsbParent(tty)) {
-      const auto it = byId.find(entry.name);
-      if (it != byId.end()) link = it->second;
-    }
-    if (entry.name.size() + kPortLabelPadding.size() + 2 > kMaxPortLabel) return;
-    entry.source = TtySourceText(entry.name, driver, link);
-    entry.description = TtyDescription(hwdb.get(), tty);
-    ports.push_back(std::move(entry));
-  });
-  return ports;
+  return TtyDescription(hwdb.get(), tty.get());
 }
 
 DeviceList ScanDeviceDescriptions() {
@@ -153,7 +108,9 @@ DeviceList ScanDeviceDescriptions() {
   }
   UdevPtr<udev_hwdb> hwdb(udev_hwdb_new(context.get()));
   list.error = ForEachDevice(context.get(), nullptr, [&](udev_device* dev) {
-    list.descriptions.push_back(DeviceModel(hwdb.get(), dev));
+    std::string description = DeviceModel(hwdb.get(), dev);
+    if (description.empty()) description = DeviceIdentity(dev);
+    list.descriptions.push_back(std::move(description));
   });
   return list;
 }

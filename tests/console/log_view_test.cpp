@@ -6,11 +6,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QFontInfo>
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <random>
 
 #include "console/log_view.h"
+#include "console/received_text.h"
 
 namespace {
 
@@ -84,6 +86,41 @@ TEST_F(LogViewTest, HexDumpIsOneWrappedLineWithAlignedCells) {
   EXPECT_EQ(perRow % 5, 0);
   for (int r = 1; r + 1 < view.RowCount(); ++r)
     EXPECT_EQ(view.RowStart(r + 1) - view.RowStart(r), perRow) << "row " << r;
+}
+
+TEST_F(LogViewTest, HexCellsOfEveryValueLineUpInColumnsInAnyFont) {
+  BYTE all[256];
+  for (int i = 0; i < 256; ++i) all[i] = BYTE(i);
+  const QString cells = qv::console::HexCells(all, 256);
+  QFont mono(QStringLiteral("DejaVu Sans Mono"), 10);
+  QFont proportional(QStringLiteral("DejaVu Sans"), 13);
+  ASSERT_TRUE(QFontInfo(mono).fixedPitch());
+  ASSERT_FALSE(QFontInfo(proportional).fixedPitch());
+  view.resize(640, 400);
+  for (const QFont& font : {mono, proportional}) {
+    SCOPED_TRACE(font.family().toStdString());
+    view.setFont(font);
+    // A tab stop narrower than a cell, as a dialog font smaller than the log font gives.
+    view.SetTabStopDistance(12);
+    view.Clear();
+    view.AppendText(cells);
+    const int stop = view.TabStopDistance();
+    const int x0 = view.CharacterRect(0).left();
+    ASSERT_GT(view.RowCount(), 1);
+    for (int i = 0; i < 256; ++i) {
+      const qsizetype at = 5 * i;
+      const int row = view.RowOfOffset(at);
+      ASSERT_EQ((at - view.RowStart(row)) % 5, 0) << "a row starts inside cell " << i;
+      const int column = int(at - view.RowStart(row)) / 5;
+      const QRect cell = view.CharacterRect(at);
+      EXPECT_EQ(cell.left() - x0, column * stop) << "cell " << i;
+      // The cell ends before the next stop: its TAB is at least one pixel wide.
+      EXPECT_LT(view.CharacterRect(at + 4).left() - x0, (column + 1) * stop) << "cell " << i;
+    }
+    // A wide requested stop is kept as it is.
+    view.SetTabStopDistance(200);
+    EXPECT_EQ(view.TabStopDistance(), 200);
+  }
 }
 
 TEST_F(LogViewTest, AppendPutsCaretAtEndAndScrollsThere) {

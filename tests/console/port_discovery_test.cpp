@@ -2,6 +2,8 @@
 // port name read back, and the device list command.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <algorithm>
@@ -108,6 +110,35 @@ TEST(PortDiscovery, RefreshSortsWithoutCaseAndNeverTouchesTheEditField) {
   EXPECT_EQ(combo->currentText(), chosen);
 }
 
+TEST(PortDiscovery, TheDropDownListIsAsWideAsItsWidestLabel) {
+  const std::string longSource =
+      "ftdi_sio, 0403:6001 FT232R USB UART, usb-FTDI_FT232R_A50285BI";
+  FakePortSource source({{"ttyS0", "serial8250", ""}});
+  ScopedPortSource use(source);
+  auto combo = PortCombo();
+  combo->resize(120, combo->sizeHint().height());
+  combo->show();
+  qv::console::RefreshPortList(combo.get());
+  qv::console::SetDroppedWidth(combo.get(), 300);
+  EXPECT_EQ(combo->view()->minimumWidth(), 300) << "short labels: the least width";
+
+  // A device arrives with a long label: the next refresh widens the list to show it whole.
+  source.ports.push_back({"ttyUSB0", longSource, ""});
+  qv::console::RefreshPortList(combo.get());
+  const QString label = QString::fromStdString("ttyUSB0" + kPadding + "(" + longSource + ")");
+  const int text = combo->view()->fontMetrics().horizontalAdvance(label);
+  ASSERT_GT(text, 300);
+  combo->showPopup();
+  QApplication::processEvents();
+  EXPECT_GE(combo->view()->viewport()->width(), text);
+  combo->hidePopup();
+
+  // It leaves again: back to the least width.
+  source.ports.pop_back();
+  qv::console::RefreshPortList(combo.get());
+  EXPECT_EQ(combo->view()->minimumWidth(), 300);
+}
+
 TEST(PortDiscovery, PortNameComesOutOfALabelOrAsTyped) {
   FakePortSource source({{"vloop0", "virtual loop-back plug", ""}, {"COM3", "\\Device\\Serial2", ""}});
   ScopedPortSource use(source);
@@ -151,11 +182,15 @@ TEST(PortDiscovery, ThisMachineListsTheVirtualPorts) {
     EXPECT_NE(label.rfind("pts", 0), 0u) << label;
     EXPECT_NE(label.rfind("console", 0), 0u) << label;
   }
-  // And the device list runs to its end.
+  // And the device list runs to its end, with something to say about every device.
   qv::test::TestMessageBoxes boxes;
-  int lines = 0;
-  qv::console::DeviceListCommand([&](const char*) { ++lines; });
+  int lines = 0, empty = 0;
+  qv::console::DeviceListCommand([&](const char* text) {
+    ++lines;
+    if (*text == '\0') ++empty;
+  });
   EXPECT_GT(lines, 0);
+  EXPECT_EQ(empty, 0) << "of " << lines << " devices";
   EXPECT_EQ(boxes.Count(), 0u);
 }
 

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <filesystem>
 
+#include "common/key_input.h"
 #include "console/log_view.h"
 #include "console_fixture.h"
 #include "send_fixture.h"
@@ -175,15 +176,13 @@ TEST_F(SendConsoleTest, AnOlderEntryChosenMovesUpAtOnceButIsSavedFirstOnlyOnceSe
   for (int i = 0; i < 3; ++i)
     qv::store::WriteProfileString(kMru, QString::number(i), QStringList{"c", "b", "a"}[i]);
   Open();
-  Combo().setCurrentIndex(2);  // "a", chosen in the drop-down list
-  Combo().hidePopup();
+  qv::test::ChooseFromList(Combo(), 2);  // "a", chosen in the drop-down list
   EXPECT_TRUE(WaitUntil([&] { return Listed() == QStringList({"a", "c", "b"}); }));
   Close();
   EXPECT_EQ(Stored(), (QStringList{"c", "b", "a"}));
 
   CQuorvixDlg& dlg = Open();
-  Combo().setCurrentIndex(2);
-  Combo().hidePopup();
+  qv::test::ChooseFromList(Combo(), 2);
   EXPECT_TRUE(WaitUntil([&] { return Listed() == QStringList({"a", "c", "b"}); }));
   {
     CapturedRequests capture;
@@ -192,6 +191,40 @@ TEST_F(SendConsoleTest, AnOlderEntryChosenMovesUpAtOnceButIsSavedFirstOnlyOnceSe
   }
   Close();
   EXPECT_EQ(Stored(), (QStringList{"a", "c", "b"}));
+}
+
+TEST_F(SendConsoleTest, TypedTextIsSentAsTypedWhateverTheHistoryHolds) {
+  for (int i = 0; i < 2; ++i)
+    qv::store::WriteProfileString(kMru, QString::number(i), QStringList{"ATI", "AT+CGMI"}[i]);
+  CQuorvixDlg& dlg = Open();
+  dlg.EnableDlgItem(IDC_SENDLINE, true);  // as an open port leaves it: Return presses it
+  QWidget* keys = qv::test::FocusForTyping(&Combo());
+  ASSERT_TRUE(keys == &Combo() || keys == Combo().lineEdit());
+  CapturedRequests capture;
+  // Typing replaces the selected text; Return presses Send Line.
+  Combo().lineEdit()->selectAll();
+  qv::test::TypeKeys(keys, "AT");
+  qv::test::PressKey(keys, Qt::Key_Return);
+  qv::test::TypeKeys(keys, "at+c");
+  dlg.SendCommand(IDC_SENDLINE);
+  qv::test::TypeKeys(keys, "at+cgmi");
+  qv::test::PressKey(keys, Qt::Key_Return);
+  EXPECT_EQ(capture.Take(), (std::vector<Bytes>{B("AT"), B("\r\n"), B("at+c"), B("\r\n"),
+                                                B("at+cgmi"), B("\r\n")}));
+  EXPECT_EQ(Listed(), (QStringList{"at+cgmi", "at+c", "AT", "ATI", "AT+CGMI"}));
+}
+
+TEST_F(SendConsoleTest, ClosingTheListWithoutAChoiceLeavesTheTypedLine) {
+  for (int i = 0; i < 3; ++i)
+    qv::store::WriteProfileString(kMru, QString::number(i), QStringList{"c", "b", "a"}[i]);
+  CQuorvixDlg& dlg = Open();
+  qv::test::EscapeFromList(Combo(), 2);
+  qv::test::ClickBesideList(Combo(), 1);
+  EXPECT_EQ(Combo().currentText().toStdString(), "ATE1V1&K3+CMEE=1");
+  EXPECT_EQ(Listed(), (QStringList{"c", "b", "a"}));
+  CapturedRequests capture;
+  dlg.SendCommand(IDC_SENDLINE);
+  EXPECT_EQ(capture.Take().front(), B("ATE1V1&K3+CMEE=1"));
 }
 
 TEST_F(SendConsoleTest, BrowseRemembersTheFolderOnlyForABareInitialName) {

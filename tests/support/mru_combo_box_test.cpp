@@ -5,9 +5,11 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <memory>
 
+#include "common/key_input.h"
 #include "platform/store/profile_store.h"
 #include "support/mru_combo_box.h"
 
@@ -100,18 +102,16 @@ TEST_F(MruComboBoxTest, ChosenOlderEntryMovesUpAtOnceButIsSavedFirstOnlyOnceSent
   {
     auto box = MakeBox();
     for (const char* t : {"A1", "A2", "A3", "A4"}) box->Add(t);
-    box->setCurrentIndex(2);  // "A2"
-    box->hidePopup();
-    QApplication::processEvents();
+    box->show();
+    qv::test::ChooseFromList(*box, 2);  // "A2"
     EXPECT_EQ(Items(*box), (QStringList{"A2", "A4", "A3", "A1"}));
     EXPECT_EQ(box->currentText(), "A2");
   }
   EXPECT_EQ(Stored(), (QStringList{"A4", "A3", "A2", "A1"}));  // promotion alone saves nothing new
   {
     auto box = MakeBox();
-    box->setCurrentIndex(2);  // "A2"
-    box->hidePopup();
-    QApplication::processEvents();
+    box->show();
+    qv::test::ChooseFromList(*box, 2);  // "A2"
     box->Add(box->currentText());  // sent
   }
   EXPECT_EQ(Stored(), (QStringList{"A2", "A4", "A3", "A1"}));
@@ -131,6 +131,45 @@ TEST_F(MruComboBoxTest, ChoosingFromTheOpenListWithTheKeyboardPromotes) {
   EXPECT_EQ(box->currentText(), "B1");
 }
 
+TEST_F(MruComboBoxTest, ClosingTheListWithoutAChoiceKeepsTheTypedTextAndTheOrder) {
+  auto box = MakeBox();
+  for (const char* t : {"C1", "C2", "C3"}) box->Add(t);
+  box->show();
+  box->setEditText("AT+typed");
+  qv::test::EscapeFromList(*box, 2);
+  EXPECT_EQ(box->currentText().toStdString(), "AT+typed");
+  EXPECT_EQ(Items(*box), (QStringList{"C3", "C2", "C1"}));
+
+  qv::test::ClickBesideList(*box, 1);
+  EXPECT_FALSE(box->view()->window()->isVisible());
+  EXPECT_EQ(box->currentText().toStdString(), "AT+typed");
+  EXPECT_EQ(Items(*box), (QStringList{"C3", "C2", "C1"}));
+
+  // Arrow keys in the closed box walk through the history without reordering it.
+  qv::test::PressKey(box->lineEdit(), Qt::Key_Down);
+  qv::test::PressKey(box->lineEdit(), Qt::Key_Down);
+  QApplication::processEvents();
+  EXPECT_EQ(Items(*box), (QStringList{"C3", "C2", "C1"}));
+}
+
+TEST_F(MruComboBoxTest, TypedTextIsNeverCompletedFromTheHistory) {
+  auto box = MakeBox();
+  for (const char* t : {"AT+CGMI", "ATI"}) box->Add(t);
+  QWidget* focused = qv::test::FocusForTyping(box.get());
+  QLineEdit* edit = box->lineEdit();
+  ASSERT_TRUE(focused == box.get() || focused == edit) << "keys go to the box";
+  for (const char* typed : {"AT", "at+c", "at+cgmi"}) {
+    edit->clear();
+    qv::test::TypeKeys(QApplication::focusWidget(), typed);
+    EXPECT_EQ(box->currentText().toStdString(), typed);
+  }
+  // Return in the edit field keeps the typed case too.
+  qv::test::PressKey(edit, Qt::Key_Return);
+  QApplication::processEvents();
+  EXPECT_EQ(box->currentText(), "at+cgmi");
+  EXPECT_EQ(Items(*box), (QStringList{"ATI", "AT+CGMI"}));
+}
+
 TEST_F(MruComboBoxTest, TemplateEntriesStayFirstAndAreNeverMovedOrSaved) {
   {
     auto box = MakeBox({"AT", "ATZ"});
@@ -138,9 +177,8 @@ TEST_F(MruComboBoxTest, TemplateEntriesStayFirstAndAreNeverMovedOrSaved) {
     box->Add("ATI");
     box->Add("ATZ");  // equal to a template entry: nothing changes
     EXPECT_EQ(Items(*box), (QStringList{"AT", "ATZ", "ATI"}));
-    box->setCurrentIndex(1);
-    box->hidePopup();
-    QApplication::processEvents();
+    box->show();
+    qv::test::ChooseFromList(*box, 1);  // a template entry stays where it is
     EXPECT_EQ(Items(*box), (QStringList{"AT", "ATZ", "ATI"}));
     box->Add("AT+CSQ");
     EXPECT_EQ(Items(*box), (QStringList{"AT", "ATZ", "AT+CSQ", "ATI"}));

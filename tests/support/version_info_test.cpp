@@ -127,6 +127,44 @@ TEST(VersionInfo, MalformedOrTruncatedBlocksAreRefused) {
   EXPECT_EQ(VersionInfo(broken.data(), static_cast<DWORD>(broken.size())).GetTranslation(), 0u);
 }
 
+// Offset of the node whose key is key: the key follows the node's three header words.
+std::size_t NodeWithKey(const std::vector<unsigned char>& block, std::u16string_view key) {
+  for (std::size_t at = 6; at + 2 * key.size() <= block.size(); at += 2) {
+    if (std::memcmp(&block[at], key.data(), 2 * key.size()) == 0) return at - 6;
+  }
+  ADD_FAILURE() << "no such key";
+  return 0;
+}
+void PutWord(std::vector<unsigned char>& block, std::size_t at, std::size_t value) {
+  block[at] = static_cast<unsigned char>(value & 0xFF);
+  block[at + 1] = static_cast<unsigned char>(value >> 8);
+}
+
+TEST(VersionInfo, AStringMarkedBinaryIsReadOnlyWithinItsNodeAndTheBlock) {
+  VersionResourceFields fields = Version(1, 55, 0, VS_FF_PRIVATEBUILD);
+  fields.strings = {{"PrivateBuild", "lab build 7"}};
+  std::vector<unsigned char> block = BuildVersionResource(fields);
+  const std::size_t node = NodeWithKey(block, u"PrivateBuild");
+  const std::size_t end = node + (block[node] | (block[node + 1] << 8));
+  // The block ends with the string's node: every node around it ends there too.
+  for (std::size_t outer : {std::size_t{0}, NodeWithKey(block, u"StringFileInfo"),
+                            NodeWithKey(block, u"040c04b0")})
+    PutWord(block, outer, end - outer);
+  block.resize(end);
+  // Type 0 (binary), with a value length that fits the node as bytes but not as characters.
+  const std::size_t valueOffset = (node + 6 + 2 * 13 + 3) & ~std::size_t{3};
+  PutWord(block, node + 2, end - valueOffset);
+  PutWord(block, node + 4, 0);
+
+  const VersionInfo info(block.data(), static_cast<DWORD>(block.size()));
+  ASSERT_TRUE(info.IsLoaded());
+  EXPECT_EQ(info.GetStringValue(0x040C04B0, "PrivateBuild"), "lab build 7");
+  // Without a terminator inside the node the value ends with the node.
+  PutWord(block, end - 2, 'x');
+  const VersionInfo unterminated(block.data(), static_cast<DWORD>(block.size()));
+  EXPECT_EQ(unterminated.GetStringValue(0x040C04B0, "PrivateBuild"), "lab build 7x");
+}
+
 TEST(VersionInfo, TheProgramCarriesItsOwnResource) {
   const VersionInfo own(nullptr);
   ASSERT_TRUE(own.IsLoaded());

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 
+#include "platform/sync/clock.h"
 #include "platform/ui/qt/qt_ui.h"
 #include "platform/ui/ui_thread.h"
 #include "tools/tool_tests.h"
@@ -40,6 +41,29 @@ R PanelTestHost::OnPanel(R fallback, F&& fn) {
   return result;
 }
 
+template <class R, class F>
+R PanelTestHost::OnConsole(R fallback, F&& fn) {
+  // A caller on the UI thread is itself the command in progress: it cannot wait for it.
+  const bool calledOnUi = qv::ui::IsUiThread();
+  for (;;) {
+    bool ran = false;
+    R result = fallback;
+    qv::ui::RunOnUiThread([&] {
+      ran = true;
+      if (ending_ || panel_.isNull()) return;
+      if (consoleCommands_ > 0 && !calledOnUi) {
+        ran = false;
+        return;
+      }
+      ++consoleCommands_;
+      result = fn(*panel_, console_.data());
+      --consoleCommands_;
+    });
+    if (ran) return result;
+    Sleep(5);
+  }
+}
+
 bool PanelTestHost::IsChecked(int id) {
   return OnPanel(false, [id](CToolTests& p, qv::ui::TemplateDialog*) {
     return p.IsDlgButtonChecked(id) == BST_CHECKED;
@@ -70,21 +94,21 @@ void PanelTestHost::EnableItem(int id, bool enable) {
 }
 
 void PanelTestHost::ConsoleOpenClose() {
-  OnPanel(0, [](CToolTests&, qv::ui::TemplateDialog* console) {
+  OnConsole(0, [](CToolTests&, qv::ui::TemplateDialog* console) {
     if (console) console->SendCommand(kConsoleOpenClose);
     return 0;
   });
 }
 
 void PanelTestHost::ConsolePortOpened(int start) {
-  OnPanel(0, [start](CToolTests& p, qv::ui::TemplateDialog*) {
+  OnConsole(0, [start](CToolTests& p, qv::ui::TemplateDialog*) {
     if (p.portOpened) p.portOpened(start);
     return 0;
   });
 }
 
 bool PanelTestHost::ConsoleSelectSpeed(const std::string& prefix) {
-  return OnPanel(false, [&](CToolTests&, qv::ui::TemplateDialog* console) {
+  return OnConsole(false, [&](CToolTests&, qv::ui::TemplateDialog* console) {
     auto* speed = console ? console->Item<QComboBox>(kConsoleSpeed) : nullptr;
     if (speed == nullptr) return false;
     // As CB_SELECTSTRING over the whole list: the first entry that begins with the text, in

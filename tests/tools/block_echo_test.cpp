@@ -166,7 +166,8 @@ TEST_F(BlockEchoTest, ACorruptedByteIsReportedThenTheRunTimesOutAndTheLineStillW
 }
 
 TEST_F(BlockEchoTest, ClosingThePortDuringARunEndsItWithoutAVerdict) {
-  Open();  // 115200 bps: a run takes seconds
+  Open();
+  ASSERT_TRUE(Dlg().SelectSpeed(115200));  // a run takes seconds
   OpenPort("vloop0");
   Start("Random");
   ASSERT_TRUE(WaitForCounter(3));

@@ -128,6 +128,7 @@ bool CQuorvixDlg::OnInitDialog() {
 
   // 5. The panels, hidden, owned by this dialog: test, states, object panel.
   tests_ = new CToolTests(this);
+  tests_->portOpened = [this](int start) { PortOpened(start); };
   tests_->Create();
   states_ = new CToolStates(this);
   states_->Create();

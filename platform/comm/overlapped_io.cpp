@@ -36,16 +36,20 @@ void MarkPending(OVERLAPPED* ov) {
 }
 
 void PublishCompletion(OVERLAPPED* ov, DWORD error, DWORD count) {
+  // The record is not touched once the result is in it: a caller that sees the result may free
+  // the record at once (the event is taken before).
+  HANDLE event = nullptr;
   {
     std::lock_guard guard(CompletionLock());
+    event = ov->hEvent;
     ov->Internal = error;
     ov->InternalHigh = count;
   }
   CompletionCv().notify_all();
-  if (ov->hEvent != nullptr) {
+  if (event != nullptr) {
     // The caller may have closed the event already; that is its business, not a failure here.
     const DWORD saved = GetLastError();
-    SetEvent(ov->hEvent);
+    SetEvent(event);
     SetLastError(saved);
   }
 }

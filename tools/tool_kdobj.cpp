@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -170,12 +171,12 @@ void CToolKDOBJ::BindHandlers() {
     WriteCommBuffer(reinterpret_cast<const BYTE*>(kTitleData), 8);
   });
   OnCommand(IDC_KDOBJ_SEND, [this] {
-    UpdateData(true);
+    ReadControls();
     const QByteArray path = fileName_.toLocal8Bit();
     if (sender_) sender_->SendFile(path.constData());
   });
   OnCommand(IDC_KPSW_SEND, [this] {
-    UpdateData(true);
+    ReadControls();
     const QByteArray path = fileName_.toLocal8Bit();
     if (sender_) sender_->SendObjectFile(path.constData());
   });
@@ -217,7 +218,7 @@ bool CToolKDOBJ::OnInitDialog() {
 }
 
 void CToolKDOBJ::OnDestroy() {
-  UpdateData(true);
+  ReadControls();
   SaveValues();
 }
 
@@ -231,19 +232,12 @@ void CToolKDOBJ::SaveValues() const {
 
 int CToolKDOBJ::ObjectType() const { return LeadingNumber(format_); }
 
-void CToolKDOBJ::UpdateData(bool fromControls) {
+void CToolKDOBJ::ReadControls() {
   if (!IsCreated()) return;
-  if (fromControls) {
-    fileName_ = GetDlgItemText(IDC_KDOBJ_FILE);
-    category_ = GetDlgItemText(IDC_KPSL_CATEGORY);
-    type_ = GetDlgItemText(IDC_KPSW_TYPE);
-    format_ = GetDlgItemText(IDC_KDOBJ_FORMAT);
-  } else {
-    SetDlgItemText(IDC_KDOBJ_FILE, fileName_);
-    SetDlgItemText(IDC_KPSL_CATEGORY, category_);
-    SetDlgItemText(IDC_KPSW_TYPE, type_);
-    SetDlgItemText(IDC_KDOBJ_FORMAT, format_);
-  }
+  fileName_ = GetDlgItemText(IDC_KDOBJ_FILE);
+  category_ = GetDlgItemText(IDC_KPSL_CATEGORY);
+  type_ = GetDlgItemText(IDC_KPSW_TYPE);
+  format_ = GetDlgItemText(IDC_KDOBJ_FORMAT);
 }
 
 void CToolKDOBJ::WriteValuesToControls() {
@@ -269,7 +263,7 @@ void CToolKDOBJ::WriteValuesToControls() {
     format->setEditText(format_);
   }
   writingControls_ = false;
-  UpdateData(true);
+  ReadControls();
   // A selected full row goes back to its number.
   PostMessage(WM_TRIM_FORMAT);
 }
@@ -287,7 +281,7 @@ void CToolKDOBJ::EnableCommands(bool enable) {
 
 void CToolKDOBJ::UpdateCommands() {
   if (writingControls_ || !IsCreated()) return;
-  UpdateData(true);
+  ReadControls();
   const std::optional<qint64> size = SendableFileSize(fileName_);
   const qint64 titleUnits = ObjectTitle(fileName_).size();
   const int format = LeadingNumber(format_);
@@ -319,7 +313,7 @@ void CToolKDOBJ::UpdateCommands() {
 }
 
 void CToolKDOBJ::TrimFormatNumber() {
-  UpdateData(true);
+  ReadControls();
   qsizetype p = format_.indexOf(QLatin1Char(' '));
   const bool digitFirst =
       !format_.isEmpty() && format_[0] >= QLatin1Char('0') && format_[0] <= QLatin1Char('9');
@@ -339,7 +333,7 @@ void CToolKDOBJ::SendCaption(int id) {
 }
 
 void CToolKDOBJ::OnBrowse() {
-  UpdateData(true);
+  ReadControls();
   const QByteArray initial = fileName_.toLocal8Bit();
   CFileDialogEx dialog(TRUE, nullptr, initial.constData(),
                        OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST, kBrowseFilter, this);

@@ -80,7 +80,7 @@ class CToolKDOBJ : public CToolPanel {
 
  private:
   void BindHandlers();
-  void UpdateData(bool fromControls);
+  void ReadControls();  // the four values from their fields
   void WriteValuesToControls();
   void SendCaption(int id);
   void OnBrowse();

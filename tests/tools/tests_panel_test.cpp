@@ -2,6 +2,7 @@
 // the repeat interval's range check and the block-size edit.
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <vector>
 
@@ -32,6 +33,11 @@ TEST_F(TestsPanelTest, ControlsInTemplateOrderAndOnlyThoseAfterTheNonOverlapGrou
   EXPECT_EQ(ControlIds(panel), expected);
   EXPECT_EQ(panel.GetDlgItemText(1030), "Loop tests");
   EXPECT_EQ(panel.GetDlgItemText(1052), "PurgeComm TXABORT");
+  // The Non-Overlap group shows one ampersand (Qt's escaped form), not a shortcut marker.
+  bool found = false;
+  for (auto* group : panel.findChildren<QGroupBox*>())
+    found = found || group->title() == "Test Non-Overlap && Timeouts";
+  EXPECT_TRUE(found);
   auto* source = panel.Item<QComboBox>(1041);
   ASSERT_NE(source, nullptr);
   ASSERT_EQ(source->count(), 2);

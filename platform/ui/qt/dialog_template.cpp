@@ -104,7 +104,9 @@ QWidget* CreateButton(const ControlTemplate& c, QWidget* parent) {
       return b;
     }
     case BS_GROUPBOX: {
-      auto* g = new QGroupBox(WithoutMnemonic(c.text), parent);
+      // Qt reads "&" in a group title as a shortcut marker: the one left shows as "&&".
+      auto* g = new QGroupBox(WithoutMnemonic(c.text).replace(QLatin1Char('&'), QLatin1String("&&")),
+                              parent);
       // A Win32 group box is a sibling drawn around its controls, not their parent.
       g->setAttribute(Qt::WA_TransparentForMouseEvents);
       return g;

@@ -9,6 +9,7 @@
 #include <QVariant>
 #include <algorithm>
 
+#include "platform/devices/offered_ports.h"
 #include "platform/devices/port_source.h"
 #include "platform/sync/last_error.h"
 #include "support/error_reporting.h"
@@ -64,12 +65,8 @@ std::string Utf8Prefix(const std::string& text, std::size_t limit) {
 }  // namespace
 
 void DiscoverPorts(std::set<std::string>& labels) {
-  for (devices::PortEntry& entry : devices::CurrentPortSource().Ports()) {
-    if (entry.name.empty()) continue;
-    // Labels stay within the longest the list takes; a name too long for any label is left out.
-    if (!devices::FitSourceToLabel(entry.name, entry.source)) continue;
+  for (const devices::PortEntry& entry : devices::OfferedPorts())
     labels.insert(devices::PortLabel(entry));
-  }
 }
 
 void RefreshPortList(QComboBox* combo) {

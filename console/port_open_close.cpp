@@ -27,6 +27,7 @@
 #include "platform/ui/qt/qt_ui.h"
 #include "support/checked_call.h"
 #include "telephony/line_open.h"
+#include "tools/console_port.h"
 #include "tools/port_handle.h"
 #include "tools/tool_kdobj.h"
 #include "tools/tool_states.h"
@@ -51,19 +52,6 @@ class ConfigBuffer {
 
 std::string WithoutDevicePrefix(const std::string& name) {
   return name.rfind(kDevicePrefix, 0) == 0 ? name.substr(4) : name;
-}
-
-// SetCommState with the console's rule: a refused parameter (87) is the driver's answer and not
-// reported; any other failure asks the user, and Retry repeats the call.
-void SetCommStateReported(HANDLE port, const DCB& dcb) {
-  while (!SetCommState(port, &dcb)) {
-    if (GetLastError() == ERROR_INVALID_PARAMETER) return;
-    if (!RetryOnLastError(kSourceModule, __LINE__)) return;
-  }
-}
-
-void GetCommStateChecked(HANDLE port, DCB* dcb) {
-  qv::support::CheckLastError(kSourceModule, [&] { return GetCommState(port, dcb); });
 }
 
 // Qt's combo box has no notification for a drop-down list closed without a choice; this filter
@@ -182,8 +170,7 @@ void CQuorvixDlg::OnDeviceList() {
 void CQuorvixDlg::OnOpenClose() {
   if (hPort == INVALID_HANDLE_VALUE) {
     const std::string name = PortNameFromCombo();
-    hPort = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_OVERLAPPED, nullptr);
+    hPort = qv::tools::OpenPortOverlapped(name);
     if (hPort == INVALID_HANDLE_VALUE) {
       ReportOpenError("CreateFile");
       return;
@@ -211,9 +198,7 @@ void CQuorvixDlg::ClosePort() {
   if (kdobj_) kdobj_->EnableCommands(false);
   if (tests_) tests_->EnableConnectionControls(0);
   // 2.-3. The engine ends before the handle does.
-  StopComm(0);
-  CloseHandle(hPort);
-  hPort = INVALID_HANDLE_VALUE;
+  qv::tools::CloseConsolePort();
   // 4. An overlapped test waiting for a block is released.
   if (tests_ && tests_->blockReceived) SetEvent(tests_->blockReceived);
   // 5. A telephony call: deallocated, and its line closed (quorvix_tapi.cpp).
@@ -242,30 +227,11 @@ void CQuorvixDlg::PortOpened(int start) {
   SetDlgItemText(IDC_OPENCLOSE, QStringLiteral("Close"));
   EnableDlgItem(IDC_OPENCLOSE, true);
 
-  // 2.-4. 8 data bits, no parity, one stop bit, binary, no software flow control, at the chosen
-  // speed; everything else as the driver has it. A DCB that could not be read is not sent back
-  // as garbage: it stays zero, which the driver refuses.
-  DCB dcb{};
-  GetCommStateChecked(hPort, &dcb);
-  dcb.BaudRate = DWORD(SelectedSpeed());
-  dcb.fBinary = 1;
-  dcb.fParity = 0;
-  dcb.fOutX = 0;
-  dcb.fInX = 0;
-  dcb.fNull = 0;
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  SetCommStateReported(hPort, dcb);
-
-  // 5. What the driver made of it.
-  DCB actual{};
-  GetCommStateChecked(hPort, &actual);
-  CheckDriverBaud(actual);
+  // 2.-5. 8N1 at the chosen speed, and what the driver made of it.
+  CheckDriverBaud(qv::tools::ApplyOpenLineSettings(hPort, DWORD(SelectedSpeed()), kSourceModule));
 
   // 6. Nothing left over from before goes out.
-  qv::support::CheckLastError(kSourceModule,
-                              [&] { return PurgeComm(hPort, PURGE_TXABORT | PURGE_TXCLEAR); });
+  qv::tools::PurgeLeftOverOutput(hPort, kSourceModule);
   if (!start) return;
 
   // 8. An engine that does not start has said why; the port closes again.
@@ -278,21 +244,16 @@ void CQuorvixDlg::PortOpened(int start) {
 }
 
 void CQuorvixDlg::CheckDriverBaud(const DCB& dcb) {
-  const int requested = SelectedSpeed();
   const int accepted = int(dcb.BaudRate);
-  if (requested == accepted) return;
-  char text[512];
-  std::snprintf(text, sizeof text, kDriverBaudFormat, requested, accepted);
-  MessageBoxA(qv::ui::ToHwnd(this), text, kAppName, MB_OK | MB_ICONEXCLAMATION);
+  const std::string text = qv::tools::DriverBaudText(SelectedSpeed(), accepted);
+  if (text.empty()) return;
+  MessageBoxA(qv::ui::ToHwnd(this), text.c_str(), kAppName, MB_OK | MB_ICONEXCLAMATION);
   SelectSpeed(accepted);
 }
 
 void CQuorvixDlg::ReportOpenError(const char* operation) {
-  const DWORD code = GetLastError();
-  const std::string reason = qv::sync::SystemErrorText(code);
-  char text[1024];
-  std::snprintf(text, sizeof text, kOpenErrorFormat, int(code), operation, reason.c_str());
-  MessageBoxA(qv::ui::ToHwnd(this), text, "Error", MB_OK | MB_ICONSTOP);
+  const std::string text = qv::tools::OpenErrorText(GetLastError(), operation);
+  MessageBoxA(qv::ui::ToHwnd(this), text.c_str(), "Error", MB_OK | MB_ICONSTOP);
 }
 
 void CQuorvixDlg::OnSpeedChange() {
@@ -307,13 +268,7 @@ void CQuorvixDlg::OnSpeedChange() {
     SetDefaultCommConfigA(device.c_str(), buffer.Config(), size);
     return;
   }
-  DCB dcb{};
-  GetCommStateChecked(hPort, &dcb);
-  dcb.BaudRate = DWORD(SelectedSpeed());
-  SetCommStateReported(hPort, dcb);
-  DCB actual{};
-  GetCommStateChecked(hPort, &actual);
-  CheckDriverBaud(actual);
+  CheckDriverBaud(qv::tools::ApplySpeed(hPort, DWORD(SelectedSpeed()), kSourceModule));
 }
 
 void CQuorvixDlg::OnPortChosen() {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/types.h"
+#include "tools/console_port.h"
 
 namespace qv::console {
 
@@ -19,9 +20,8 @@ constexpr UINT WM_CLOSE_REQUEST = WM_APP + 16;
 constexpr DWORD kCommConfigBufferSize = 1076;
 
 // The message box texts of opening a port.
-constexpr const char* kOpenErrorFormat = "An error %d occured on %s:\n\n%s";
-constexpr const char* kDriverBaudFormat =
-    "The driver did not accept baudrate %d bps\nand switched to another baudrate: %d bps";
+using qv::tools::kDriverBaudFormat;
+using qv::tools::kOpenErrorFormat;
 
 // "DEFAULTCOMMCONFIG <version> <provider subtype>" and, for a modem, a second line with its
 // MODEMSETTINGS. `size` is how many bytes of `config` are valid; provider data or texts that

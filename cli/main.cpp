@@ -1,0 +1,208 @@
+// quor_vix-cli: the driver tests of the test panel without a display, for scripts and CI.
+//
+//   quor_vix-cli ports
+//   quor_vix-cli run TEST [TEST...] --port NAME [options]
+//
+// Every message box a test shows is a line on standard output; the run ends with the line
+// "N passed, N failed". Exit status 0 when all passed, 1 when a test failed, 2 for a usage error
+// or a port that cannot be opened.
+#include <grp.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_host.h"
+#include "cli/driver_tests.h"
+#include "cli/junit.h"
+#include "cli/options.h"
+#include "engine/comm.h"
+#include "platform/comm/virtual_port_control.h"
+#include "platform/devices/offered_ports.h"
+#include "platform/sync/debug_output.h"
+#include "platform/sync/kernel_object.h"
+#include "platform/sync/last_error.h"
+#include "platform/ui/ui_thread.h"
+#include "tools/console_port.h"
+
+namespace {
+
+constexpr int kExitPassed = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+std::atomic<qv::cli::CliHost*> signalledHost{nullptr};
+
+void OnTerminationSignal(int) {
+  // Tests end at their next step; the run then reports what it has.
+  if (qv::cli::CliHost* host = signalledHost.load()) host->SetEnding();
+}
+
+int UsageError(const std::string& what) {
+  std::fprintf(stderr, "quor_vix-cli: %s\nRun \"quor_vix-cli --help\" for the usage.\n",
+               what.c_str());
+  return kExitUsage;
+}
+
+std::string WithoutDevicePrefix(const std::string& name) {
+  return name.rfind("\\\\.\\", 0) == 0 ? name.substr(4) : name;
+}
+
+bool IsVirtualPort(const std::string& name) {
+  for (const auto& port : qv::comm::ListVirtualPorts()) {
+    if (port.name == WithoutDevicePrefix(name)) return true;
+  }
+  return false;
+}
+
+// Access refused to a device node: who may open it.
+std::string AccessHint(const std::string& name) {
+  std::string path = WithoutDevicePrefix(name);
+  if (path.find('/') == std::string::npos) path = "/dev/" + path;
+  struct stat info {};
+  std::string groupName = "dialout";
+  if (::stat(path.c_str(), &info) == 0) {
+    if (const struct group* owner = ::getgrgid(info.st_gid)) groupName = owner->gr_name;
+  }
+  return "Hint: " + path + " may be opened by the members of group \"" + groupName +
+         "\": sudo usermod -aG " + groupName + " \"$USER\", then log in again.";
+}
+
+// The port must open before any test runs; false (and why on standard error) when it does not.
+bool PortOpens(const std::string& name) {
+  const HANDLE port = qv::tools::OpenPortOverlapped(name);
+  if (port != INVALID_HANDLE_VALUE) {
+    CloseHandle(port);
+    return true;
+  }
+  const DWORD code = GetLastError();
+  std::string reason = qv::sync::SystemErrorText(code);
+  while (!reason.empty() && std::isspace(static_cast<unsigned char>(reason.back()))) reason.pop_back();
+  std::fprintf(stderr, "quor_vix-cli: cannot open port \"%s\": %s (error %u)\n", name.c_str(),
+               reason.c_str(), unsigned(code));
+  if (code == ERROR_ACCESS_DENIED) std::fprintf(stderr, "%s\n", AccessHint(name).c_str());
+  return false;
+}
+
+std::string UtcTimestamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  ::gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+  return text;
+}
+
+void PrintResult(const qv::cli::TestResult& result) {
+  std::printf("%s %s (%.3f s)\n", result.passed ? "PASS" : "FAIL", result.name.c_str(),
+              result.seconds);
+  if (!result.passed) {
+    const std::string first = result.failure.substr(0, result.failure.find('\n'));
+    std::printf("  failure: %s\n", first.c_str());
+  }
+  for (const auto& [key, value] : result.figures)
+    std::printf("  %s = %s\n", key.c_str(), value.c_str());
+  std::fflush(stdout);
+}
+
+int ListPorts() {
+  for (const qv::devices::PortEntry& entry : qv::devices::OfferedPorts())
+    std::printf("%s\t%s\n", entry.name.c_str(), entry.source.c_str());
+  return kExitPassed;
+}
+
+int Run(const std::vector<std::string>& args) {
+  qv::cli::RunOptions options;
+  std::string error;
+  if (!qv::cli::ParseRunOptions(args, &options, &error)) return UsageError(error);
+  const bool faults = options.ignoreReadTimeouts || options.neverCompleteWrites ||
+                      options.refusePurge || options.host.alterByte >= 0;
+  if (faults && !IsVirtualPort(options.host.port))
+    return UsageError("--fault works on virtual ports only, not on " + options.host.port);
+  // The JUnit file is created before the tests run, so that a bad path is no surprise after a
+  // long run.
+  if (!options.junit.empty() && !std::ofstream(options.junit)) {
+    return UsageError("cannot write the JUnit file \"" + options.junit + "\"");
+  }
+
+  qv::ui::SetUiThread();
+  // The engine's trace is for the one who asks for it; standard error keeps the errors.
+  qv::sync::SetDebugOutputToStderr(options.host.verbose);
+  if (!PortOpens(options.host.port)) return kExitUsage;
+  if (faults) {
+    qv::comm::DriverFaults driver;
+    driver.ignoreReadTimeouts = options.ignoreReadTimeouts;
+    driver.neverCompleteWrites = options.neverCompleteWrites;
+    driver.refusePurge = options.refusePurge;
+    qv::comm::SetDriverFaults(WithoutDevicePrefix(options.host.port), driver);
+  }
+  CommConnection.LogData = options.record ? 1 : 0;
+  if (options.blockSize != 0) SetCommBlockSize(options.blockSize);
+
+  std::vector<qv::cli::TestResult> results;
+  int failed = 0;
+  {
+    qv::cli::CliHost host(options.host);
+    signalledHost = &host;
+    struct sigaction action {};
+    action.sa_handler = OnTerminationSignal;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    for (const std::string& test : options.tests) {
+      if (host.Ending()) break;
+      std::printf("--- %s on %s at %u bps\n", test.c_str(), options.host.port.c_str(),
+                  unsigned(options.host.speed));
+      std::fflush(stdout);
+      results.push_back(qv::cli::RunDriverTest(host, test));
+      PrintResult(results.back());
+      if (!results.back().passed) ++failed;
+    }
+    host.CloseConnection();
+    signalledHost = nullptr;
+  }
+  std::printf("%d passed, %d failed\n", int(results.size()) - failed, failed);
+  std::fflush(stdout);
+
+  if (!options.junit.empty()) {
+    const qv::cli::RunDescription run{options.host.port, options.host.speed, UtcTimestamp()};
+    std::ofstream file(options.junit, std::ios::binary | std::ios::trunc);
+    file << qv::cli::JUnitXml(run, results);
+    if (!file.flush()) {
+      std::fprintf(stderr, "quor_vix-cli: cannot write the JUnit file \"%s\"\n",
+                   options.junit.c_str());
+      return kExitUsage;
+    }
+  }
+  return failed == 0 && !results.empty() ? kExitPassed : kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  int status = kExitUsage;
+  if (args.empty()) {
+    status = UsageError("a command is needed: ports or run");
+  } else if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    std::fputs(qv::cli::UsageText().c_str(), stdout);
+    status = kExitPassed;
+  } else if (args[0] == "ports") {
+    status = args.size() == 1 ? ListPorts() : UsageError("ports takes no arguments");
+  } else if (args[0] == "run") {
+    status = Run(std::vector<std::string>(args.begin() + 1, args.end()));
+  } else {
+    status = UsageError("unknown command \"" + args[0] + "\"");
+  }
+  // A test thread that a watchdog abandoned may still be on its way out: the process ends here
+  // without running the static destructors under it.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  ::_exit(status);
+}

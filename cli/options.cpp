@@ -1,0 +1,162 @@
+#include "cli/options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
+
+#include "cli/driver_tests.h"
+
+namespace qv::cli {
+namespace {
+
+// A whole decimal number within [least, most]; false for anything else ("12x", "-1", "").
+bool ParseNumber(const std::string& text, long long least, long long most, long long* value) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  errno = 0;
+  const long long parsed = std::strtoll(text.c_str(), nullptr, 10);
+  if (errno != 0 || parsed < least || parsed > most) return false;
+  *value = parsed;
+  return true;
+}
+
+}  // namespace
+
+std::string UsageText() {
+  std::string tests;
+  for (const std::string& name : DriverTestNames()) tests += (tests.empty() ? "" : ", ") + name;
+  return "Usage:\n"
+         "  quor_vix-cli ports\n"
+         "      The ports the console's list offers, one a line: name, a tab, the source.\n"
+         "  quor_vix-cli run TEST [TEST...] --port NAME [options]\n"
+         "      Runs the driver tests on the port, one after the other.\n"
+         "\n"
+         "Tests: " + tests + "\n"
+         "\n"
+         "Options of run:\n"
+         "  --port NAME          the port to test (vloop0, /dev/ttyUSB0, \\\\.\\COM1)\n"
+         "  --speed BPS          the speed each test opens the port at (default 115200)\n"
+         "  --cycles N           \"Loop tests\": how many cycles a looping test runs (default 1)\n"
+         "  --interval MS        the open/close loop's pause between cycles, 0-65535 (default 0)\n"
+         "  --block-size N       the echo test's block size in bytes (default 4096)\n"
+         "  --source SRC         the echo test's data: Random, quor_vix.exe or a file (default Random)\n"
+         "  --start-phase N      the timeouts phase the first cycle starts at, 1-7 (default 1)\n"
+         "  --record             record all sent and received bytes (data_sent.log, data_recv.log)\n"
+         "  --junit FILE         write the verdicts and figures as a JUnit XML file\n"
+         "  --verbose            the engine's trace and the console's log lines on standard error\n"
+         "  --fault F            virtual ports only, to see failing verdicts: ignore-read-timeouts,\n"
+         "                       never-complete-writes, refuse-purge, alter-byte=N (repeatable)\n"
+         "\n"
+         "Exit status: 0 all tests passed, 1 a test failed, 2 usage error or a port that cannot\n"
+         "be opened.\n";
+}
+
+bool ParseRunOptions(const std::vector<std::string>& args, RunOptions* options,
+                     std::string* error) {
+  bool havePort = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::string value;
+    bool inlineValue = false;
+    if (arg.rfind("--", 0) == 0) {
+      const std::size_t equals = arg.find('=');
+      if (equals != std::string::npos) {
+        value = arg.substr(equals + 1);
+        arg.resize(equals);
+        inlineValue = true;
+      }
+    }
+    // The value of an option that takes one: after "=", or the next argument.
+    auto takeValue = [&]() -> bool {
+      if (inlineValue) return true;
+      if (i + 1 >= args.size()) {
+        *error = arg + " needs a value";
+        return false;
+      }
+      value = args[++i];
+      return true;
+    };
+    auto number = [&](long long least, long long most, long long* out) -> bool {
+      if (!takeValue()) return false;
+      if (ParseNumber(value, least, most, out)) return true;
+      *error = arg + " takes a number from " + std::to_string(least) + " to " +
+               std::to_string(most) + ", not \"" + value + "\"";
+      return false;
+    };
+    long long n = 0;
+    if (arg == "--port") {
+      if (!takeValue()) return false;
+      if (value.empty()) {
+        *error = "--port needs a port name";
+        return false;
+      }
+      options->host.port = value;
+      havePort = true;
+    } else if (arg == "--speed") {
+      if (!number(1, std::numeric_limits<DWORD>::max() - 1, &n)) return false;
+      options->host.speed = DWORD(n);
+    } else if (arg == "--cycles") {
+      if (!number(1, std::numeric_limits<int>::max(), &n)) return false;
+      options->host.cycles = int(n);
+    } else if (arg == "--interval") {
+      if (!number(0, 65535, &n)) return false;
+      options->host.interval = DWORD(n);
+    } else if (arg == "--block-size") {
+      if (!number(1, 16 * 1024 * 1024, &n)) return false;
+      options->blockSize = DWORD(n);
+    } else if (arg == "--source") {
+      if (!takeValue()) return false;
+      if (value.empty()) {
+        *error = "--source needs Random, quor_vix.exe or a file name";
+        return false;
+      }
+      options->host.source = value;
+    } else if (arg == "--start-phase") {
+      if (!number(1, 7, &n)) return false;
+      options->host.startPhase = int(n);
+    } else if (arg == "--junit") {
+      if (!takeValue()) return false;
+      if (value.empty()) {
+        *error = "--junit needs a file name";
+        return false;
+      }
+      options->junit = value;
+    } else if (arg == "--fault") {
+      if (!takeValue()) return false;
+      if (value == "ignore-read-timeouts") {
+        options->ignoreReadTimeouts = true;
+      } else if (value == "never-complete-writes") {
+        options->neverCompleteWrites = true;
+      } else if (value == "refuse-purge") {
+        options->refusePurge = true;
+      } else if (value.rfind("alter-byte=", 0) == 0 &&
+                 ParseNumber(value.substr(11), 0, std::numeric_limits<int>::max(), &n)) {
+        options->host.alterByte = n;
+      } else {
+        *error = "unknown fault \"" + value +
+                 "\" (ignore-read-timeouts, never-complete-writes, refuse-purge, alter-byte=N)";
+        return false;
+      }
+    } else if ((arg == "--record" || arg == "--verbose") && !inlineValue) {
+      (arg == "--record" ? options->record : options->host.verbose) = true;
+    } else if (arg.rfind("-", 0) == 0) {
+      *error = "unknown option " + args[i];
+      return false;
+    } else if (IsDriverTest(arg)) {
+      options->tests.push_back(arg);
+    } else {
+      *error = "unknown test \"" + arg + "\"";
+      return false;
+    }
+  }
+  if (options->tests.empty()) {
+    *error = "no test given";
+    return false;
+  }
+  if (!havePort) {
+    *error = "no port given (--port NAME)";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace qv::cli

@@ -1,0 +1,30 @@
+// The command line of quor_vix-cli.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/cli_host.h"
+
+namespace qv::cli {
+
+struct RunOptions {
+  std::vector<std::string> tests;
+  HostSettings host;
+  DWORD blockSize = 0;     // 0: the engine's own
+  bool record = false;     // the record files data_sent.log and data_recv.log
+  std::string junit;       // empty: no JUnit file
+  // Virtual ports only: a driver that breaks its contract, so that failing verdicts can be seen.
+  bool ignoreReadTimeouts = false;
+  bool neverCompleteWrites = false;
+  bool refusePurge = false;
+};
+
+// The options of "run" (argv after "run"). False with the reason in *error.
+bool ParseRunOptions(const std::vector<std::string>& args, RunOptions* options,
+                     std::string* error);
+
+// The usage text.
+std::string UsageText();
+
+}  // namespace qv::cli

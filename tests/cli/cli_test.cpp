@@ -1,0 +1,251 @@
+// quor_vix-cli as a CI job runs it: the built executable on the virtual loop-back plug and on a
+// pseudo-terminal with `cat` as the far end, its exit status, its lines and its JUnit file.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QXmlStreamReader>
+#include <array>
+#include <cstdio>
+#include <map>
+
+#include "cli/cli_process.h"
+
+namespace {
+
+using qv::test::CliRun;
+using qv::test::LastLine;
+using qv::test::RunCli;
+
+const std::vector<std::string> kAllTests = {
+    "open-close",  "timeouts",   "echo",        "setconfig",     "baud-scan",    "write-close",
+    "write-baud",  "write-flush", "write-txabort", "write-txclear", "write-cancel"};
+
+struct JUnitCase {
+  bool failed = false;
+  std::string failure;
+  std::map<std::string, std::string> properties;
+};
+
+// The testcases of a JUnit file; error holds the parser's complaint when it is no valid XML.
+struct JUnitFile {
+  std::map<std::string, JUnitCase> cases;
+  std::string error;
+};
+
+JUnitFile ReadJUnit(const std::filesystem::path& path) {
+  JUnitFile file;
+  QFile input(QString::fromStdString(path.string()));
+  if (!input.open(QIODevice::ReadOnly)) {
+    file.error = "cannot open " + path.string();
+    return file;
+  }
+  QXmlStreamReader xml(&input);
+  JUnitCase* current = nullptr;
+  while (!xml.atEnd()) {
+    xml.readNext();
+    if (xml.isStartElement() && xml.name() == u"testcase") {
+      current = &file.cases[xml.attributes().value("name").toString().toStdString()];
+    } else if (xml.isStartElement() && xml.name() == u"property" && current != nullptr) {
+      current->properties[xml.attributes().value("name").toString().toStdString()] =
+          xml.attributes().value("value").toString().toStdString();
+    } else if (xml.isStartElement() && xml.name() == u"failure" && current != nullptr) {
+      current->failed = true;
+      current->failure = xml.readElementText().toStdString();
+    } else if (xml.isEndElement() && xml.name() == u"testcase") {
+      current = nullptr;
+    }
+  }
+  if (xml.hasError()) file.error = xml.errorString().toStdString();
+  return file;
+}
+
+std::vector<std::string> With(std::vector<std::string> tests, std::vector<std::string> options) {
+  tests.insert(tests.end(), options.begin(), options.end());
+  return tests;
+}
+
+std::vector<std::string> RunArgs(std::vector<std::string> rest) {
+  rest.insert(rest.begin(), "run");
+  return rest;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(folder_.path().empty()); }
+  std::filesystem::path Junit() const { return folder_.path() / "junit.xml"; }
+  CliRun Cli(const std::vector<std::string>& args,
+             std::chrono::seconds bound = std::chrono::seconds(150)) {
+    CliRun run = RunCli(args, folder_.path(), bound);
+    EXPECT_FALSE(run.timedOut) << "still running after " << bound.count() << " s:\n" << run.out;
+    return run;
+  }
+  qv::test::TempFolder folder_;
+};
+
+TEST_F(CliTest, EveryTestPassesOnTheLoopBackPlugWithItsFiguresInTheJUnitFile) {
+  const CliRun run = Cli(RunArgs(With(kAllTests, {"--port", "vloop0", "--junit", Junit().string()})));
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(LastLine(run.out), "11 passed, 0 failed");
+  EXPECT_NE(run.out.find("\nSuccess !\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\nDone !\n"), std::string::npos) << run.out;
+
+  JUnitFile junit = ReadJUnit(Junit());
+  ASSERT_EQ(junit.error, "");
+  ASSERT_EQ(junit.cases.size(), kAllTests.size());
+  for (const auto& [name, testcase] : junit.cases) EXPECT_FALSE(testcase.failed) << name;
+  const auto figure = [&](const std::string& test, const std::string& key) {
+    const auto& properties = junit.cases.at(test).properties;
+    const auto it = properties.find(key);
+    return it == properties.end() ? std::string("<missing>") : it->second;
+  };
+  EXPECT_EQ(figure("echo", "blocks"), "10");
+  EXPECT_GT(std::atof(figure("echo", "throughput_bytes_per_second").c_str()), 0);
+  EXPECT_GT(std::atof(figure("echo", "round_trip_ms_avg").c_str()), 0);
+  // Phase 1 reads with nothing to read: about its 1000 ms bound, never far beyond it.
+  EXPECT_EQ(figure("timeouts", "phase1_empty_read_bound_ms"), "1000");
+  const double phase1 = std::atof(figure("timeouts", "phase1_empty_read_ms").c_str());
+  EXPECT_GE(phase1, 900);
+  EXPECT_LT(phase1, 1500);
+  EXPECT_EQ(figure("timeouts", "phase3_echo_read_bound_ms"), "none");
+  EXPECT_EQ(figure("open-close", "fds_before"), figure("open-close", "fds_after"));
+  EXPECT_EQ(figure("baud-scan", "list"), "1-2000000");
+  EXPECT_EQ(figure("setconfig", "verdict"), "Success");
+  // The close ended the pending write with "aborted".
+  EXPECT_NE(figure("write-close", "write1").find("ended with 995"), std::string::npos)
+      << figure("write-close", "write1");
+}
+
+TEST_F(CliTest, OnAPseudoTerminalWithCatTheTestsPassAndWritesTakenAtOnceFailPlainly) {
+  qv::test::SocatCat farEnd(folder_.path());
+  ASSERT_TRUE(farEnd.ok()) << "socat did not start";
+  const std::vector<std::string> passing = {"open-close", "timeouts",  "echo",
+                                            "setconfig",  "baud-scan", "write-flush"};
+  CliRun run = Cli(RunArgs(With(passing, {"--port", farEnd.path(), "--junit", Junit().string()})));
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(LastLine(run.out), "6 passed, 0 failed");
+  JUnitFile junit = ReadJUnit(Junit());
+  ASSERT_EQ(junit.error, "");
+  EXPECT_EQ(junit.cases.size(), passing.size());
+  EXPECT_NE(junit.cases["echo"].properties["throughput_bytes_per_second"], "");
+
+  // The terminal's buffer takes a short write whole before WriteFile returns: nothing is left
+  // pending, so the step interrupts nothing and the test must not pass.
+  run = Cli(RunArgs({"write-txabort", "write-cancel", "--port", farEnd.path()}));
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_EQ(LastLine(run.out), "0 passed, 2 failed");
+  EXPECT_NE(run.out.find("failure: A write was complete when WriteFile returned"),
+            std::string::npos)
+      << run.out;
+}
+
+TEST_F(CliTest, AReadThatIgnoresItsTimeoutFailsTimeoutsWithTheWatchdogTextAndDoesNotHang) {
+  const CliRun run = Cli(RunArgs({"timeouts", "echo", "--port", "vloop0", "--fault",
+                              "ignore-read-timeouts", "--junit", Junit().string()}),
+                         std::chrono::seconds(60));
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_EQ(LastLine(run.out), "1 passed, 1 failed");
+  JUnitFile junit = ReadJUnit(Junit());
+  ASSERT_EQ(junit.error, "");
+  ASSERT_TRUE(junit.cases["timeouts"].failed);
+  EXPECT_EQ(junit.cases["timeouts"].failure.rfind(
+                "Error during timeouts test\n"
+                "Stuck in ReadFile (no data received but should have timed out)\n",
+                0),
+            0u)
+      << junit.cases["timeouts"].failure;
+  EXPECT_NE(junit.cases["timeouts"].failure.find("Terminating test thread..."), std::string::npos);
+  // The run went on after the abandoned thread: the next test had the port.
+  EXPECT_FALSE(junit.cases["echo"].failed) << junit.cases["echo"].failure;
+}
+
+TEST_F(CliTest, AFarEndThatAltersAByteFailsEchoWithTheDifference) {
+  const CliRun run = Cli(RunArgs({"echo", "--port", "vloop0", "--fault", "alter-byte=100"}));
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find("\nDifference found in block at offset 100 !\n"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("FAIL echo"), std::string::npos);
+  EXPECT_EQ(LastLine(run.out), "0 passed, 1 failed");
+}
+
+TEST_F(CliTest, TenThousandOpenCloseCyclesLeaveTheDescriptorsAndThreadsAsTheyWere) {
+  const CliRun run = Cli(RunArgs({"open-close", "--cycles", "10000", "--interval", "0", "--port",
+                              "vloop0", "--junit", Junit().string()}));
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  JUnitFile junit = ReadJUnit(Junit());
+  ASSERT_EQ(junit.error, "");
+  auto& figures = junit.cases["open-close"].properties;
+  EXPECT_EQ(figures["cycles"], "10000");
+  EXPECT_EQ(figures["fds_before"], figures["fds_after"]);
+  EXPECT_EQ(figures["threads_before"], figures["threads_after"]);
+  EXPECT_GT(std::atof(figures["cycles_per_second"].c_str()), 0);
+}
+
+TEST_F(CliTest, TheJUnitFileStaysValidXmlWhateverBytesAFailureHolds) {
+  // A data file whose name is no UTF-8 and holds a control character and markup.
+  const std::string source = std::string("in\xff<&\x01\"data\".bin");
+  const CliRun run = Cli(RunArgs({"echo", "--port", "vloop0", "--source", source, "--junit",
+                              Junit().string()}));
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  JUnitFile junit = ReadJUnit(Junit());
+  ASSERT_EQ(junit.error, "");
+  ASSERT_TRUE(junit.cases["echo"].failed);
+  EXPECT_NE(junit.cases["echo"].failure.find("Cannot open the data file \"in\xEF\xBF\xBD<&\"data\".bin\""),
+            std::string::npos)
+      << junit.cases["echo"].failure;
+}
+
+TEST_F(CliTest, UsageErrorsAndAPortThatCannotOpenEndWithStatus2) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{}, "a command is needed"},
+      {{"frobnicate"}, "unknown command"},
+      {RunArgs({"echo"}), "no port given"},
+      {RunArgs({"--port", "vloop0"}), "no test given"},
+      {RunArgs({"echo", "loopback", "--port", "vloop0"}), "unknown test \"loopback\""},
+      {RunArgs({"timeouts", "--port", "vloop0", "--start-phase", "8"}), "--start-phase takes"},
+      {RunArgs({"open-close", "--port", "vloop0", "--cycles", "0"}), "--cycles takes"},
+      {RunArgs({"open-close", "--port", "vloop0", "--interval", "70000"}), "--interval takes"},
+      {RunArgs({"echo", "--port", "vloop0", "--fault", "melt"}), "unknown fault"},
+      {RunArgs({"echo", "--port", "/dev/null", "--fault", "refuse-purge"}), "virtual ports only"},
+      {RunArgs({"echo", "--port", "vloop0", "--junit", "/nonexistent-dir/j.xml"}),
+       "cannot write the JUnit file"},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = Cli(c.args, std::chrono::seconds(20));
+    EXPECT_EQ(run.status, 2) << c.message;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "") << c.message;
+  }
+  // A port that is not there: which port, and the system's reason.
+  const CliRun missing = Cli(RunArgs({"echo", "--port", "vnothere7"}), std::chrono::seconds(20));
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("cannot open port \"vnothere7\": The system cannot find the file "
+                             "specified. (error 2)"),
+            std::string::npos)
+      << missing.err;
+}
+
+TEST_F(CliTest, PortsListsTheOfferedPortsWithTheirSources) {
+  const CliRun run = Cli({"ports"}, std::chrono::seconds(20));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("vloop0\tvirtual loop-back plug\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("vphone0\tvirtual phone\n"), std::string::npos) << run.out;
+}
+
+TEST(CliLinks, TheExecutableNeedsNoWidgetOrDisplayLibrary) {
+  const std::string command = "ldd '" + qv::test::CliPath().string() + "' 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string libraries;
+  std::array<char, 512> buffer{};
+  while (std::fgets(buffer.data(), int(buffer.size()), pipe) != nullptr) libraries += buffer.data();
+  ASSERT_EQ(::pclose(pipe), 0) << libraries;
+  ASSERT_NE(libraries.find("libc.so"), std::string::npos) << libraries;
+  for (const char* library : {"libQt6Widgets", "libQt6Gui", "libX11", "libxcb", "libEGL", "libGL"})
+    EXPECT_EQ(libraries.find(library), std::string::npos) << library << " in\n" << libraries;
+}
+
+}  // namespace

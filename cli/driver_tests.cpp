@@ -242,6 +242,8 @@ void Echo(CliHost& host, TestResult& result) {
     if (id != qv::tools::kBlockNumberId || text.empty()) return;
     const int counter = std::atoi(text.c_str());
     const auto now = Clock::now();
+    host.Progress("echo: block " + text + ", cycle " + std::to_string((counter - 1) / 10 + 1) +
+                  " of " + std::to_string(host.Settings().cycles));
     std::lock_guard hold(lock);
     if (counter % 10 == 1) sent.emplace(counter - 1, now);
     if (counter % 10 != 0) sent.emplace(counter, now);
@@ -261,6 +263,7 @@ void Echo(CliHost& host, TestResult& result) {
       JudgeBoxes(host, result, "Success !");
     }
   }
+  host.Progress("");
   host.CloseConnection();  // the read thread ends: nothing uses the observers any more
   host.onItemText = nullptr;
   host.onReceive = nullptr;

@@ -9,6 +9,7 @@
 #include "console/log_view.h"
 #include "platform/comm/comm_api.h"
 #include "platform/store/profile_store.h"
+#include "platform/sync/thread.h"
 #include "support/mru_combo_box.h"
 #include "tests_panel_fixture.h"
 
@@ -180,6 +181,17 @@ TEST_F(BlockEchoTest, ClosingThePortDuringARunEndsItWithoutAVerdict) {
   // The next connection runs the test again.
   OpenFast("vloop0");
   EXPECT_TRUE(Enabled(kRun));
+}
+
+TEST_F(BlockEchoTest, TheProgramsEndDuringARunEndsItsThreadWithoutAVerdict) {
+  Open();
+  ASSERT_TRUE(Dlg().SelectSpeed(115200));
+  OpenPort("vloop0");
+  Start("Random");
+  ASSERT_TRUE(WaitForCounter(2));
+  Close();  // the port closes first, then the panel ends and waits for its thread
+  EXPECT_TRUE(WaitUntil([] { return qv::sync::RunningThreadCount() == 0; }));
+  EXPECT_TRUE(boxes_.Texts().empty());
 }
 
 TEST_F(BlockEchoTest, AShortSourceIsRefusedBeforeAnythingIsSent) {

@@ -179,6 +179,21 @@ TEST_F(OpenCloseLoopTest, ConsoleCommandsOfTwoTestsRunOneAfterTheOther) {
   EXPECT_FALSE(IsOpen());
 }
 
+TEST_F(OpenCloseLoopTest, TheProgramsEndDuringALoopEndsItsThread) {
+  Open();
+  TypePort(kPort);
+  SetInterval(200);
+  Panel().CheckDlgButton(1030, BST_CHECKED);
+  Click(kRun);
+  ASSERT_TRUE(WaitUntil([] { return g_closes >= 2; }));
+  // The console's window ends with the loop still checked: the panel's end lets the loop's
+  // thread finish its step, and the thread stops there.
+  Close();
+  EXPECT_TRUE(WaitUntil([] { return qv::sync::RunningThreadCount() == 0; }));
+  const int closes = g_closes;
+  ExpectStill(closes);
+}
+
 TEST_F(OpenCloseLoopTest, IntervalZeroRunsBackToBackAndLeavesNothingBehind) {
   // QV_OPEN_CLOSE_CYCLES=10000 measures the long run; the suite runs a few hundred.
   const char* wanted = std::getenv("QV_OPEN_CLOSE_CYCLES");

@@ -4,9 +4,15 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <atomic>
+#include <functional>
+#include <thread>
 #include <vector>
 
+#include <QElapsedTimer>
+
 #include "platform/store/profile_store.h"
+#include "platform/ui/ui_thread.h"
 #include "tests_panel_fixture.h"
 
 namespace qv::test {
@@ -123,6 +129,37 @@ TEST_F(TestsPanelTest, BlockSizeEditAppliesAndStoresOnlyPositiveNumbers) {
   Type(1031, "8192");
   EXPECT_EQ(CommConnection.ReadBlockSize.Load(), 8192u);
   EXPECT_EQ(qv::store::GetProfileInt(kSettings, "BlockSize", 0), 8192);
+}
+
+TEST_F(TestsPanelTest, WatchdogTimersArmedFromAWorkerFireOnTheUiThreadUntilDisarmed) {
+  Open();
+  qv::tools::TestHost& host = Panel().Host();
+  std::atomic<int> fired{0};
+  std::atomic<bool> offUi{false};
+  host.BindTimer(7, [&] {
+    if (!qv::ui::IsUiThread()) offUi = true;
+    ++fired;
+  });
+  // A worker's request waits for the UI thread, which keeps serving while it waits here.
+  auto fromWorker = [&](std::function<void()> request) {
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+      request();
+      done = true;
+    });
+    const bool served = WaitUntil([&] { return done.load(); });
+    worker.join();
+    return served;
+  };
+  ASSERT_TRUE(fromWorker([&] { host.ArmTimer(7, 30); }));
+  ASSERT_TRUE(WaitUntil([&] { return fired >= 2; }));  // it repeats, as a Win32 timer does
+  ASSERT_TRUE(fromWorker([&] { host.DisarmTimer(7); }));
+  const int count = fired;
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < 200) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_EQ(fired.load(), count);
+  EXPECT_FALSE(offUi.load());
 }
 
 }  // namespace

@@ -105,17 +105,19 @@ inline std::string LastLine(const std::string& text) {
   return start == std::string::npos ? trimmed : trimmed.substr(start + 1);
 }
 
-// A far end on a pseudo-terminal: socat gives the terminal side a path in folder and runs
-// `cat` behind the other side, so everything sent comes back. Stopped at the end.
+// A far end on a pseudo-terminal: socat gives the terminal side a path in folder and runs a
+// shell command behind the other side; `cat` sends everything back. Stopped at the end.
 class SocatCat {
  public:
-  explicit SocatCat(const std::filesystem::path& folder) : link_(folder / "ttyCAT") {
+  explicit SocatCat(const std::filesystem::path& folder, const std::string& command = "cat")
+      : link_(folder / "ttyCAT") {
     pid_ = ::fork();
     if (pid_ == 0) {
       const int null = ::open("/dev/null", O_WRONLY);
       if (null >= 0) ::dup2(null, STDERR_FILENO);
       const std::string pty = "pty,raw,echo=0,link=" + link_.string();
-      ::execlp("socat", "socat", pty.c_str(), "system:cat", static_cast<char*>(nullptr));
+      const std::string farEnd = "system:" + command;
+      ::execlp("socat", "socat", pty.c_str(), farEnd.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);

@@ -158,6 +158,17 @@ TEST_F(CliTest, AReadThatIgnoresItsTimeoutFailsTimeoutsWithTheWatchdogTextAndDoe
   EXPECT_FALSE(junit.cases["echo"].failed) << junit.cases["echo"].failure;
 }
 
+TEST_F(CliTest, AFarEndThatNeverEchoesFailsTimeoutsInsteadOfHoldingTheRun) {
+  qv::test::SocatCat farEnd(folder_.path(), "cat >/dev/null");
+  ASSERT_TRUE(farEnd.ok()) << "socat did not start";
+  const CliRun run = Cli(RunArgs({"timeouts", "--port", farEnd.path()}), std::chrono::seconds(40));
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find("failure: No echo of \"AT\" from the device within 10 s"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(LastLine(run.out), "0 passed, 1 failed");
+}
+
 TEST_F(CliTest, AFarEndThatAltersAByteFailsEchoWithTheDifference) {
   const CliRun run = Cli(RunArgs({"echo", "--port", "vloop0", "--fault", "alter-byte=100"}));
   EXPECT_EQ(run.status, 1) << run.out << run.err;
@@ -192,6 +203,26 @@ TEST_F(CliTest, TheJUnitFileStaysValidXmlWhateverBytesAFailureHolds) {
   EXPECT_NE(junit.cases["echo"].failure.find("Cannot open the data file \"in\xEF\xBF\xBD<&\"data\".bin\""),
             std::string::npos)
       << junit.cases["echo"].failure;
+}
+
+TEST_F(CliTest, BlockSizeRecordAndStartPhaseReachTheTests) {
+  const CliRun run = Cli(RunArgs({"echo", "timeouts", "--port", "vloop0", "--block-size", "512",
+                                  "--record", "--start-phase", "6", "--junit", Junit().string()}));
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  JUnitFile junit = ReadJUnit(Junit());
+  ASSERT_EQ(junit.error, "");
+  EXPECT_EQ(junit.cases["echo"].properties["block_size"], "512");
+  EXPECT_EQ(junit.cases["echo"].properties["bytes"], "5120");
+  // The record files hold the echo's ten blocks each way (and the timeouts test's bytes after
+  // them: that test opens its own handle, outside the engine, and records nothing).
+  EXPECT_EQ(std::filesystem::file_size(folder_.path() / "data_sent.log"), 5120u);
+  EXPECT_EQ(std::filesystem::file_size(folder_.path() / "data_recv.log"), 5120u);
+  // One cycle from phase 6: phases 6 and 7 only.
+  const auto& timeouts = junit.cases["timeouts"].properties;
+  EXPECT_EQ(timeouts.count("phase1_empty_read_ms"), 0u);
+  EXPECT_EQ(timeouts.count("phase5_empty_read_ms"), 0u);
+  EXPECT_EQ(timeouts.count("phase6_echo_read_ms"), 1u);
+  EXPECT_EQ(timeouts.count("phase7_empty_read_ms"), 1u);
 }
 
 TEST_F(CliTest, UsageErrorsAndAPortThatCannotOpenEndWithStatus2) {

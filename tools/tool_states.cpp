@@ -10,6 +10,7 @@
 #include "platform/comm/comm_api.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/qt/qt_ui.h"
+#include "platform/ui/qt/queued_call.h"
 #include "platform/ui/ui_thread.h"
 #include "support/checked_call.h"
 #include "tools/port_handle.h"
@@ -147,13 +148,10 @@ void CToolStates::AddReceivedBytes(DWORD count) {
   // The UI thread shows the total; chunks that arrive before it did so share one update, which
   // shows the count as it is by then.
   if (countShowQueued_.exchange(true)) return;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        countShowQueued_ = false;
-        ShowReceivedCount();
-      },
-      Qt::QueuedConnection);
+  qv::ui::QueueCall(this, [this] {
+    countShowQueued_ = false;
+    ShowReceivedCount();
+  });
 }
 
 // ---- line settings -------------------------------------------------------------------------------

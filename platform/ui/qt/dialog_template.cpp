@@ -20,6 +20,7 @@
 #include <QSizeGrip>
 #include <mutex>
 
+#include "platform/ui/qt/queued_call.h"
 
 namespace qv::ui {
 namespace {
@@ -32,21 +33,6 @@ QHash<QString, ControlFactory>& Factories() {
   static QHash<QString, ControlFactory> factories;
   return factories;
 }
-
-// A WM_COMMAND or private message queued for the dialog's thread.
-class PostedMessage : public QEvent {
- public:
-  static QEvent::Type TypeId() {
-    static const int type = QEvent::registerEventType();
-    return static_cast<QEvent::Type>(type);
-  }
-  PostedMessage(bool command, UINT message, WPARAM w, LPARAM l)
-      : QEvent(TypeId()), command(command), message(message), wParam(w), lParam(l) {}
-  bool command;
-  UINT message;
-  WPARAM wParam;
-  LPARAM lParam;
-};
 
 // A check box that, like a Win32 non-automatic one, changes only when the program sets it.
 class DialogCheckBox : public QCheckBox {
@@ -417,9 +403,15 @@ bool TemplateDialog::SendCommand(int id, int code) {
   return false;
 }
 
+// Posted commands and messages are queued calls on the dialog's thread (any thread may post):
+// they keep their order with the other queued work, and one still queued when the dialog goes
+// is dropped with it. A WM_COMMAND's id travels in 16 bits, as in its wParam.
 void TemplateDialog::PostCommand(int id, int code) {
-  QCoreApplication::postEvent(
-      this, new PostedMessage(true, 0, WPARAM(unsigned(id) & 0xFFFF) | (WPARAM(code) << 16), 0));
+  const WPARAM wParam = WPARAM(unsigned(id) & 0xFFFF) | (WPARAM(code) << 16);
+  QueueCall(this, [this, wParam] {
+    const int posted = int(wParam & 0xFFFF);
+    SendCommand(posted == 0xFFFF ? -1 : posted, int((wParam >> 16) & 0xFFFF));
+  });
 }
 
 void TemplateDialog::OnMessage(UINT message, MessageHandler handler) {
@@ -427,7 +419,7 @@ void TemplateDialog::OnMessage(UINT message, MessageHandler handler) {
 }
 
 void TemplateDialog::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  QCoreApplication::postEvent(this, new PostedMessage(false, message, wParam, lParam));
+  QueueCall(this, [this, message, wParam, lParam] { SendMessage(message, wParam, lParam); });
 }
 
 LPARAM TemplateDialog::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -441,18 +433,7 @@ void TemplateDialog::reject() { SendCommand(IDCANCEL, BN_CLICKED); }
 
 void TemplateDialog::accept() { SendCommand(IDOK, BN_CLICKED); }
 
-bool TemplateDialog::event(QEvent* e) {
-  if (e->type() == PostedMessage::TypeId()) {
-    auto* m = static_cast<PostedMessage*>(e);
-    if (m->command) {
-      const int id = int(m->wParam & 0xFFFF);
-      SendCommand(id == 0xFFFF ? -1 : id, int((m->wParam >> 16) & 0xFFFF));
-    } else {
-      SendMessage(m->message, m->wParam, m->lParam);
-    }
-    return true;
-  }
-  return QDialog::event(e);
-}
+// Posted commands and messages arrive as queued calls (see PostCommand), not as events.
+bool TemplateDialog::event(QEvent* e) { return QDialog::event(e); }
 
 }  // namespace qv::ui

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include "platform/ui/qt/queued_call.h"
 #include "platform/ui/ui_thread.h"
 
 namespace qv::ui {
@@ -121,7 +122,7 @@ void InstallQtUi() {
   QPointer<UiRequestServer> target = server;
   SetUiWakeHook([target] {
     if (UiRequestServer* s = target.data())
-      QMetaObject::invokeMethod(s, [] { ServeUiRequests(); }, Qt::QueuedConnection);
+      QueueCall(s, [] { ServeUiRequests(); });
   });
   if (CurrentMessageBoxProvider() == nullptr) SetMessageBoxProvider(&boxes);
 }

@@ -106,7 +106,7 @@ TEST_F(BlockEchoTest, EchoingPtyAtTwoBlockSizesWithEverySource) {
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     QByteArray bytes(10 * 65536, '\0');
-    for (int i = 0; i < bytes.size(); ++i) bytes[i] = char((i * 7919) >> 3);
+    for (int i = 0; i < bytes.size(); ++i) bytes[i] = char((unsigned(i) * 7919u) >> 3);
     f.write(bytes);
   }
   Open();

@@ -79,6 +79,12 @@ Step StartReading(ReadThread& t) {
     if (!ReadFile(t.port, t.buffer, toRead, &read, &t.readRecord)) {
       const DWORD error = GetLastError();
       if (error == ERROR_IO_PENDING) return Step::kPending;
+      // A purge (the connection's own stop, or PURGE_RXABORT) that meets the request while the
+      // driver is still taking it ends it at once with 995: as for a pending read, no error.
+      if (error == ERROR_OPERATION_ABORTED) {
+        TraceMsg("ERROR_OPERATION_ABORTED, Likely PurgeComm(RXABORT) has been used.");
+        continue;
+      }
       if (error == ERROR_INVALID_HANDLE) {
         AlertBox(kInvalidHandleAlert);
       } else {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/sync/clock.h"
+#include "tools/port_handle.h"
 #include "tools/tests/block_echo.h"  // kLoopTestsId
 
 namespace qv::tools {
@@ -24,12 +25,18 @@ void SleepUnlessEnding(TestHost& host, DWORD milliseconds) {
 
 void RunOpenCloseLoop(TestHost& host, const std::function<DWORD()>& interval) {
   host.EnableItem(kRunOpenCloseId, false);
+  bool refused = false;
   do {
     // Each command returns when the console is done, its error box included.
-    host.ConsoleOpenClose();
-    host.ConsoleOpenClose();
+    for (int command = 0; command < 2; ++command) {
+      const bool wasOpen = hPort.Load() != INVALID_HANDLE_VALUE;
+      host.ConsoleOpenClose();
+      if (!wasOpen && hPort.Load() == INVALID_HANDLE_VALUE) refused = true;
+    }
     SleepUnlessEnding(host, interval());
-  } while (!host.Ending() && host.IsChecked(kLoopTestsId));
+    // A refused open ends the loop with its cycle: looping on would put the console's error box
+    // up again at once, every time, and the box leaves no moment to uncheck "Loop tests".
+  } while (!refused && !host.Ending() && host.IsChecked(kLoopTestsId));
   host.EnableItem(kRunOpenCloseId, true);
 }
 

@@ -97,5 +97,25 @@ TEST_F(MessageBoxTest, QtBoxHasTheFlagsButtonsAndSelectableText) {
   EXPECT_TRUE(selectable);
 }
 
+TEST_F(MessageBoxTest, OwnerlessBoxGoesOverTheVisibleMainWindow) {
+  qv::ui::QtMessageBoxes qtBoxes;
+  qv::ui::SetMessageBoxProvider(&qtBoxes);
+  QWidget mainWindow;
+  mainWindow.show();
+  QWidget* boxParent = &mainWindow;  // overwritten with what the box really had
+  QTimer::singleShot(0, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+        boxParent = box->parentWidget();
+        box->accept();
+      }
+    }
+  });
+  QApplication::setActiveWindow(nullptr);
+  MessageBoxA(nullptr, "Event (Error) waiting", "quor_vix", MB_OK);
+  qv::ui::SetMessageBoxProvider(nullptr);
+  EXPECT_EQ(boxParent, &mainWindow);
+}
+
 }  // namespace
 

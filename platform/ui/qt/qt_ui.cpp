@@ -85,6 +85,17 @@ int QtMessageBoxes::Show(HWND owner, const std::string& text, const std::string&
                          UINT flags) {
   QWidget* parent = FromHwnd(owner);
   if (parent == nullptr) parent = QApplication::activeWindow();
+  if (parent == nullptr) {
+    // No owner and no active window (a worker's box while the program is not in front): the
+    // box goes over the first visible main window, so it cannot open behind it and leave the
+    // window refusing every click with no box in sight.
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->isVisible() && w->parentWidget() == nullptr && !qobject_cast<QMessageBox*>(w)) {
+        parent = w;
+        break;
+      }
+    }
+  }
   CopyableMessageBox box(parent);
   box.setWindowTitle(QString::fromLocal8Bit(caption.c_str()));
   box.setText(QString::fromLocal8Bit(text.c_str()));

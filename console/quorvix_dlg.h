@@ -23,12 +23,12 @@ class LogView;
 class MruComboBox;
 class QAction;
 struct DCB;
-namespace qv::devices {
-class DeviceChangeListener;
-}
 namespace qv::telephony {
 class LineOpenHost;
 class TelephonyLineOpen;
+}
+namespace qv::devices {
+class DeviceChangeListener;
 }
 
 // Control and command ids of the console's template.
@@ -124,13 +124,13 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink, public Ob
   void SendObjectFile(const char* path) override;
   MruComboBox* SendLineCombo() const { return sendLine_; }
 
-  // The plug-and-play watch (device_change.cpp): WM_DEVICECHANGE with its event code and record
-  // (0 or a DEV_BROADCAST_HDR*). 1 when "Open on PNP" handled a port, else the default result.
-  LPARAM OnDeviceChange(UINT eventCode, LPARAM data);
-
   // The telephony line service (quorvix_tapi.cpp): registered at start, left at the end; "Open
   // with TAPI" and the release of its call when the port closes. Null before initialisation.
   qv::telephony::TelephonyLineOpen* Telephony() const { return tapi_.get(); }
+
+  // The plug-and-play watch (device_change.cpp): WM_DEVICECHANGE with its event code and record
+  // (0 or a DEV_BROADCAST_HDR*). 1 when "Open on PNP" handled a port, else the default result.
+  LPARAM OnDeviceChange(UINT eventCode, LPARAM data);
 
  protected:
   bool OnInitDialog() override;
@@ -181,12 +181,12 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink, public Ob
   LayoutMgr layout_;
   QAction* deviceListAction_ = nullptr;
   std::string lastDefaultsName_;  // the port whose defaults were shown last
+  std::unique_ptr<qv::telephony::LineOpenHost> tapiHost_;
+  std::unique_ptr<qv::telephony::TelephonyLineOpen> tapi_;
   // Changes whenever a port is opened or closed: a close request names the connection it is for.
   std::atomic<unsigned> portSerial_{0};
   std::unique_ptr<qv::devices::DeviceChangeListener> deviceWatch_;
   void* devNotify_ = nullptr;  // the device notification registration
-  std::unique_ptr<qv::telephony::LineOpenHost> tapiHost_;
-  std::unique_ptr<qv::telephony::TelephonyLineOpen> tapi_;
 };
 
 // The receive callback handed to the engine: forwards to the current console's OnCommData.

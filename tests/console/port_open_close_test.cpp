@@ -31,21 +31,13 @@
 #include "tools/tool_kdobj.h"
 #include "tools/tool_states.h"
 #include "tools/tool_tests.h"
+#include "common/process_counts.h"
 
 namespace qv::test {
 namespace {
 
 const QString kPadding(22, QLatin1Char(' '));
 
-
-int CountEntries(const char* dir) {
-  int count = 0;
-  if (DIR* d = ::opendir(dir)) {
-    while (dirent* e = ::readdir(d)) count += e->d_name[0] != '.';
-    ::closedir(d);
-  }
-  return count;
-}
 
 DCB StateOf(HANDLE port) {
   DCB dcb{};

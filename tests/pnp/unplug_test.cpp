@@ -19,18 +19,10 @@
 #include "platform/devices/port_source.h"
 #include "platform/ui/message_box.h"
 #include "pnp/pnp_fixture.h"
+#include "common/process_counts.h"
 
 namespace qv::test {
 namespace {
-
-int CountEntries(const char* dir) {
-  int count = 0;
-  if (DIR* d = ::opendir(dir)) {
-    while (dirent* e = ::readdir(d)) count += e->d_name[0] != '.';
-    ::closedir(d);
-  }
-  return count;
-}
 
 double CpuSeconds() {
   rusage u{};

@@ -20,6 +20,7 @@
 #include "platform/sync/thread.h"
 #include "sim/device.h"
 #include "tests_panel_fixture.h"
+#include "common/process_counts.h"
 
 namespace qv::test {
 namespace {
@@ -48,15 +49,6 @@ class CountingPlug final : public qv::sim::Device {
  private:
   qv::sim::LineEnd* line_ = nullptr;
 };
-
-int CountEntries(const char* dir) {
-  int count = 0;
-  if (DIR* d = ::opendir(dir)) {
-    while (dirent* e = ::readdir(d)) count += e->d_name[0] != '.';
-    ::closedir(d);
-  }
-  return count;
-}
 
 long ResidentKiB() {
   std::ifstream statm("/proc/self/statm");

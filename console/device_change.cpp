@@ -5,7 +5,6 @@
 
 #include <QComboBox>
 #include <QMenu>
-#include <QMetaObject>
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +14,7 @@
 #include "console/quorvix_dlg.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/devices/device_watch.h"
+#include "platform/ui/qt/queued_call.h"
 #include "tools/port_handle.h"
 
 namespace qv::console {
@@ -215,13 +215,10 @@ void CQuorvixDlg::StartDeviceWatch() {
   // goes is dropped with it.
   deviceWatch_ = std::make_unique<qv::devices::DeviceChangeListener>(
       [this](const qv::devices::DeviceChange& change) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, change] {
-              if (!deviceWatch_) return;  // the window has ended meanwhile
-              OnDeviceChange(change.eventCode, reinterpret_cast<LPARAM>(change.record.Header()));
-            },
-            Qt::QueuedConnection);
+        qv::ui::QueueCall(this, [this, change] {
+          if (!deviceWatch_) return;  // the window has ended meanwhile
+          OnDeviceChange(change.eventCode, reinterpret_cast<LPARAM>(change.record.Header()));
+        });
       });
   DEV_BROADCAST_DEVICEINTERFACE_A filter{};
   filter.dbcc_size = sizeof filter;

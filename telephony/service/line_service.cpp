@@ -18,7 +18,6 @@
 // program's handles.
 #include <strings.h>
 
-#include <QMetaObject>
 #include <QObject>
 #include <QPointer>
 #include <algorithm>
@@ -36,6 +35,7 @@
 #include "platform/comm/comm_api.h"
 #include "platform/devices/device_watch.h"
 #include "platform/sync/kernel_object.h"
+#include "platform/ui/qt/queued_call.h"
 #include "telephony/line_types.h"
 #include "telephony/service/line_devices.h"
 
@@ -110,7 +110,7 @@ void PostLocked(App& app, std::function<void()> task) {
   if (app.drainScheduled || app.context.isNull()) return;
   app.drainScheduled = true;
   const HLINEAPP handle = app.handle;
-  QMetaObject::invokeMethod(app.context.data(), [handle] { Drain(handle); }, Qt::QueuedConnection);
+  qv::ui::QueueCall(app.context.data(), [handle] { Drain(handle); });
 }
 
 void Drain(HLINEAPP handle) {
@@ -217,8 +217,7 @@ std::unique_ptr<qv::devices::DeviceChangeListener> StartWatch() {
         if (change.eventCode != DBT_DEVICEARRIVAL && change.eventCode != DBT_DEVICEREMOVECOMPLETE)
           return;
         if (S().rescanQueued.exchange(true)) return;
-        if (!context.isNull()) QMetaObject::invokeMethod(context.data(), [] { Rescan(); },
-                                                          Qt::QueuedConnection);
+        if (!context.isNull()) qv::ui::QueueCall(context.data(), [] { Rescan(); });
       });
 }
 

@@ -6,7 +6,6 @@
 
 #include "platform/comm/comm_api.h"
 #include "platform/comm/virtual_port_control.h"
-#include "platform/devices/port_source.h"
 #include "platform/sync/kernel_object.h"
 #include "service_fixture.h"
 #include "sim/phone.h"
@@ -205,8 +204,7 @@ TEST_F(LineServiceTest, ACallOnAPortInUseIsDisconnectedWithoutAHandle) {
 }
 
 TEST_F(LineServiceTest, AModemPortThatAppearsRaisesLineCreateAndOneThatGoesEndsItsCall) {
-  qv::devices::FakePortSource source({{"vphone0", "virtual phone", ""}, {"vphone7", "virtual phone", "Second phone"}});
-  qv::devices::ScopedPortSource scoped(source);
+  RestartWithPorts({{"vphone0", "virtual phone", ""}, {"vphone7", "virtual phone", "Second phone"}});
   // Registered before the port exists; it arrives.
   ASSERT_TRUE(qv::comm::AddVirtualPort("vphone7", "virtual phone", [] { return qv::sim::MakePhone(); }));
   ASSERT_TRUE(qv::comm::UnplugVirtualPort("vphone7"));

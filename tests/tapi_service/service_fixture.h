@@ -7,9 +7,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/devices/port_source.h"
 #include "telephony/line_types.h"
 #include "telephony/telephony_loader.h"
 
@@ -29,6 +31,17 @@ class LineServiceTest : public ::testing::Test {
   }
   void TearDown() override {
     if (app_ != 0) EXPECT_EQ(lineShutdown(app_), 0);
+  }
+
+  // Registers anew with `ports` as the system's port list. The service's device watch reads that
+  // list from its own thread, so the list is installed before the watch starts and stays until
+  // TearDown has stopped it.
+  void RestartWithPorts(std::vector<qv::devices::PortEntry> ports) {
+    ASSERT_EQ(lineShutdown(app_), 0);
+    app_ = 0;
+    ports_ = std::make_unique<qv::devices::FakePortSource>(std::move(ports));
+    installedPorts_ = std::make_unique<qv::devices::ScopedPortSource>(*ports_);
+    ASSERT_EQ(lineInitialize(&app_, nullptr, &Record, nullptr, &count_), 0);
   }
 
   static std::vector<LineMessage>& Messages() {
@@ -89,6 +102,8 @@ class LineServiceTest : public ::testing::Test {
 
   HLINEAPP app_ = 0;
   DWORD count_ = 0;
+  std::unique_ptr<qv::devices::FakePortSource> ports_;
+  std::unique_ptr<qv::devices::ScopedPortSource> installedPorts_;
 };
 
 }  // namespace qv::test

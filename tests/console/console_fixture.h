@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "common/event_pump.h"
 #include "common/scripted_boxes.h"
 #include "console/quorvix_dlg.h"
 #include "platform/store/profile_store.h"
@@ -63,13 +63,7 @@ class ConsoleTest : public ::testing::Test {
   CQuorvixDlg& Dlg() { return *dlg_; }
 
   static bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-      if (timer.elapsed() > ms) return false;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return PumpEventsUntil(done, ms);
   }
 
   TestMessageBoxes boxes_;

@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "common/event_pump.h"
 #include "platform/devices/port_source.h"
 #include "telephony/line_types.h"
 #include "telephony/telephony_loader.h"
@@ -52,13 +52,7 @@ class LineServiceTest : public ::testing::Test {
     Messages().push_back({device, message, instance, p1, p2, p3});
   }
   static bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-      if (timer.elapsed() > ms) return false;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return PumpEventsUntil(done, ms);
   }
   static int CountOf(DWORD message, DWORD p1) {
     int n = 0;

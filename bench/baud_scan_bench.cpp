@@ -17,7 +17,7 @@
 
 #include "platform/comm/comm_api.h"
 #include "platform/sync/kernel_object.h"
-#include "tools/tests/baud_scan.h"
+#include "drivertests/baud_scan.h"
 
 // <sys/ioctl.h> would pull in the libc termios definitions; the prototype is all that is needed.
 extern "C" int ioctl(int fd, unsigned long request, ...);
@@ -61,7 +61,7 @@ double Scan(const char* name, DWORD last, std::string* list) {
     std::exit(2);
   }
   const auto start = Clock::now();
-  if (!qv::tools::ScanBaudRates([port] { return port; }, last, {}, list)) std::exit(3);
+  if (!qv::drivertests::ScanBaudRates([port] { return port; }, last, {}, list)) std::exit(3);
   const double s = Seconds(start);
   CloseHandle(port);
   return s;
@@ -75,7 +75,7 @@ std::string Short(const std::string& list) {
 
 int main(int argc, char** argv) {
   const DWORD last = argc > 1 ? static_cast<DWORD>(std::strtoul(argv[1], nullptr, 10))
-                              : qv::tools::kBaudScanLastRate;
+                              : qv::drivertests::kBaudScanLastRate;
   const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return 2;
   const std::string slave = ::ptsname(master);

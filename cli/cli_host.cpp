@@ -6,14 +6,15 @@
 #include <iostream>
 #include <memory>
 
+#include "platform/comm/port_names.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/sync/event.h"
 #include "platform/sync/kernel_object.h"
 #include "platform/sync/last_error.h"
 #include "platform/sync/thread.h"
 #include "platform/ui/ui_thread.h"
-#include "tools/console_port.h"
-#include "tools/port_handle.h"
+#include "drivertests/port_path.h"
+#include "drivertests/port_handle.h"
 
 namespace qv::cli {
 namespace {
@@ -25,7 +26,7 @@ constexpr auto kTimerSlice = std::chrono::milliseconds(10);
 
 struct WorkerStart {
   CliHost* host;
-  std::function<void(qv::tools::TestHost&)> body;
+  std::function<void(qv::drivertests::TestHost&)> body;
 };
 
 DWORD WorkerThreadProc(LPVOID parameter) {
@@ -71,14 +72,14 @@ CliHost::~CliHost() {
 }
 
 bool CliHost::IsChecked(int id) {
-  if (id != qv::tools::kLoopTestsId) return false;
+  if (id != IDC_LOOPTESTS) return false;
   // Asked once at the end of every cycle: checked until the last cycle has run.
   const int asked = ++loopQuestions_;
   return asked < settings_.cycles && !Ending();
 }
 
 std::string CliHost::ItemText(int id) {
-  if (id == qv::tools::kDataSourceId) return settings_.source;
+  if (id == IDC_OVERLAP_FROM) return settings_.source;
   std::lock_guard hold(lock_);
   const auto it = items_.find(id);
   return it == items_.end() ? std::string() : it->second;
@@ -107,7 +108,7 @@ bool CliHost::ConsoleSelectSpeed(const std::string& prefix) {
   qv::ui::RunOnUiThread([&] {
     speed_ = DWORD(rate);
     if (hPort == INVALID_HANDLE_VALUE) return;
-    CheckDriverBaud(DWORD(rate), qv::tools::ApplySpeed(hPort, DWORD(rate), kConsoleModule));
+    CheckDriverBaud(DWORD(rate), qv::drivertests::ApplySpeed(hPort, DWORD(rate), kConsoleModule));
   });
   return true;
 }
@@ -199,7 +200,7 @@ void CliHost::LogText(const char* text) {
 
 int CliHost::OnCommData(const BYTE* data, DWORD count) {
   if (onReceive) onReceive(data, count);
-  qv::tools::CheckReceivedBlock(*this, echo_, data, count);
+  qv::drivertests::CheckReceivedBlock(*this, echo_, data, count);
   return 1;
 }
 
@@ -234,16 +235,16 @@ void CliHost::CloseConnection() {
 
 void CliHost::OpenCloseOnUi() {
   if (hPort == INVALID_HANDLE_VALUE) {
-    const HANDLE port = qv::tools::OpenPortOverlapped(settings_.port);
+    const HANDLE port = qv::drivertests::OpenPortOverlapped(settings_.port);
     if (port == INVALID_HANDLE_VALUE) {
-      Record(qv::tools::OpenErrorText(GetLastError(), "CreateFile"), MB_OK | MB_ICONSTOP);
+      Record(qv::drivertests::OpenErrorText(GetLastError(), "CreateFile"), MB_OK | MB_ICONSTOP);
       return;
     }
     hPort = port;
     PortOpenedOnUi(1);
     return;
   }
-  qv::tools::CloseConsolePort();
+  qv::drivertests::CloseConsolePort();
   // An echo test waiting for a block is released.
   SetEvent(echo_.blockReceived);
   ++serial_;
@@ -252,13 +253,12 @@ void CliHost::OpenCloseOnUi() {
 void CliHost::PortOpenedOnUi(int start) {
   ++serial_;
   if (settings_.alterByte >= 0) {
-    const std::string name =
-        settings_.port.rfind("\\\\.\\", 0) == 0 ? settings_.port.substr(4) : settings_.port;
-    qv::comm::AlterFarEndByte(name, std::size_t(settings_.alterByte));
+    qv::comm::AlterFarEndByte(qv::comm::WithoutDevicePrefix(settings_.port),
+                              std::size_t(settings_.alterByte));
   }
   const DWORD speed = speed_;
-  CheckDriverBaud(speed, qv::tools::ApplyOpenLineSettings(hPort, speed, kConsoleModule));
-  qv::tools::PurgeLeftOverOutput(hPort, kConsoleModule);
+  CheckDriverBaud(speed, qv::drivertests::ApplyOpenLineSettings(hPort, speed, kConsoleModule));
+  qv::drivertests::PurgeLeftOverOutput(hPort, kConsoleModule);
   if (!start) return;
   // An engine that does not start has said why; the port closes again.
   if (!StartComm(hPort, [this](const BYTE* data, DWORD count) { return OnCommData(data, count); }))
@@ -266,7 +266,7 @@ void CliHost::PortOpenedOnUi(int start) {
 }
 
 void CliHost::CheckDriverBaud(DWORD requested, const DCB& actual) {
-  const std::string text = qv::tools::DriverBaudText(int(requested), int(actual.BaudRate));
+  const std::string text = qv::drivertests::DriverBaudText(int(requested), int(actual.BaudRate));
   if (text.empty()) return;
   Record(text, MB_OK | MB_ICONEXCLAMATION);
   // As the console's speed choice follows the driver: the next open asks for the kept rate.
@@ -293,7 +293,7 @@ DWORD CliHost::Wait(HANDLE handle, DWORD milliseconds) {
   }
 }
 
-HANDLE CliHost::StartWorker(std::function<void(qv::tools::TestHost&)> body) {
+HANDLE CliHost::StartWorker(std::function<void(qv::drivertests::TestHost&)> body) {
   auto* start = new WorkerStart{this, std::move(body)};
   DWORD id = 0;
   const HANDLE thread = CreateThread(nullptr, 0, WorkerThreadProc, start, 0, &id);

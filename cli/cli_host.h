@@ -19,8 +19,8 @@
 #include "engine/console_sink.h"
 #include "platform/comm/comm_api.h"
 #include "platform/ui/message_box.h"
-#include "tools/tests/block_echo.h"
-#include "tools/tests/test_host.h"
+#include "drivertests/block_echo.h"
+#include "drivertests/host.h"
 
 namespace qv::cli {
 
@@ -37,7 +37,7 @@ struct HostSettings {
   long long alterByte = -1;
 };
 
-class CliHost : public qv::tools::TestHost,
+class CliHost : public qv::drivertests::TestHost,
                 public qv::ui::MessageBoxProvider,
                 public ConsoleSink {
  public:
@@ -93,9 +93,9 @@ class CliHost : public qv::tools::TestHost,
   // threads, running due timers and the engine's close requests.
   DWORD Wait(HANDLE handle, DWORD milliseconds);
   // Starts body on a worker thread; the handle is the host's (closed when the host ends).
-  HANDLE StartWorker(std::function<void(qv::tools::TestHost&)> body);
+  HANDLE StartWorker(std::function<void(qv::drivertests::TestHost&)> body);
 
-  qv::tools::BlockEchoShared& Echo() { return echo_; }
+  qv::drivertests::BlockEchoShared& Echo() { return echo_; }
   const HostSettings& Settings() const { return settings_; }
 
   // Observers for the figures and the progress line. onItemText: any thread, after the text is
@@ -135,7 +135,7 @@ class CliHost : public qv::tools::TestHost,
   std::map<WPARAM, Timer> timers_;
   std::mutex outputLock_;
   std::vector<HANDLE> workers_;  // UI thread
-  qv::tools::BlockEchoShared echo_;
+  qv::drivertests::BlockEchoShared echo_;
   qv::ui::MessageBoxProvider* previousBoxes_ = nullptr;
 };
 

@@ -6,22 +6,22 @@
 #include <memory>
 #include <mutex>
 
-#include "cli/process_counts.h"
+#include "platform/sync/process_counts.h"
 #include "platform/sync/kernel_object.h"
 #include "platform/sync/last_error.h"
 #include "platform/sync/thread.h"
-#include "tools/port_handle.h"
-#include "tools/tests/baud_scan_test.h"
-#include "tools/tests/open_close_loop.h"
-#include "tools/tests/set_config_test.h"
-#include "tools/tests/timeouts_test.h"
-#include "tools/tests/write_interrupt_test.h"
+#include "drivertests/port_handle.h"
+#include "drivertests/baud_scan_run.h"
+#include "drivertests/open_close_loop.h"
+#include "drivertests/set_config.h"
+#include "drivertests/timeouts.h"
+#include "drivertests/write_interrupt.h"
 
 namespace qv::cli {
 namespace {
 
 using Clock = CliHost::Clock;
-using qv::tools::TestHost;
+using qv::drivertests::TestHost;
 
 // How long the timeouts test may wait for the device's echo of "AT" before the run gives up on
 // it (the test itself would wait for ever).
@@ -97,12 +97,12 @@ void WaitForWorker(CliHost& host, HANDLE worker, const std::function<void()>& ea
 void OpenClose(CliHost& host, TestResult& result) {
   host.CloseConnection();
   const int threadsRunning = qv::sync::RunningThreadCount();
-  const ProcessCounts before = CountProcess();
+  const qv::sync::ProcessCounts before = qv::sync::CountProcess();
   const DWORD interval = host.Settings().interval;
   const int cycles = host.Settings().cycles;
   const auto start = Clock::now();
   const HANDLE worker = host.StartWorker([interval](TestHost& h) {
-    qv::tools::RunOpenCloseLoop(h, [interval] { return interval; });
+    qv::drivertests::RunOpenCloseLoop(h, [interval] { return interval; });
   });
   if (worker == nullptr) return result.Fail("The test thread could not start");
   WaitForWorker(host, worker, [&] {
@@ -114,10 +114,10 @@ void OpenClose(CliHost& host, TestResult& result) {
   host.CloseConnection();
   SettleThreads(host, threadsRunning);
   // A thread that has returned may still be leaving the kernel's list for a moment.
-  ProcessCounts after = CountProcess();
+  qv::sync::ProcessCounts after = qv::sync::CountProcess();
   for (int i = 0; i < 100 && (after.fds > before.fds || after.threads > before.threads); ++i) {
     host.Wait(nullptr, 10);
-    after = CountProcess();
+    after = qv::sync::CountProcess();
   }
   const int done = host.LoopQuestions();
   result.Figure("cycles", std::to_string(done));
@@ -158,10 +158,10 @@ long long ReadBoundMs(const COMMTIMEOUTS& t) {
 
 void Timeouts(CliHost& host, TestResult& result) {
   static TimeoutsPanelState* panel = new TimeoutsPanelState;
-  static qv::tools::TimeoutsTest* test = nullptr;
+  static qv::drivertests::TimeoutsTest* test = nullptr;
   if (test == nullptr) {
-    qv::tools::TimeoutsState state{&panel->stepCounter, &panel->savedTimeouts, &panel->thread};
-    test = new qv::tools::TimeoutsTest(
+    qv::drivertests::TimeoutsState state{&panel->stepCounter, &panel->savedTimeouts, &panel->thread};
+    test = new qv::drivertests::TimeoutsTest(
         host, state, [&host](std::function<void(TestHost&)> body) {
           return host.StartWorker(std::move(body));
         });
@@ -179,7 +179,7 @@ void Timeouts(CliHost& host, TestResult& result) {
   int armedStep = -1;
   COMMTIMEOUTS armedTimeouts{};
   host.onTimer = [&](WPARAM id, bool armed) {
-    if (id != qv::tools::kTimeoutsWatchdogId) return;
+    if (id != qv::drivertests::kTimeoutsWatchdogId) return;
     if (armed) {
       armedAt = Clock::now();
       armedStep = panel->stepCounter.Load();
@@ -204,7 +204,7 @@ void Timeouts(CliHost& host, TestResult& result) {
   bool gaveUp = false;
   if (panel->thread != nullptr) {
     WaitForWorker(host, panel->thread, [&] {
-      host.Progress("timeouts: phase " + host.ItemText(qv::tools::kPhaseId));
+      host.Progress("timeouts: phase " + host.ItemText(IDC_PHASE));
       if (!gaveUp && panel->stepCounter.Load() == 1 &&
           MsBetween(start, Clock::now()) > kProbeLimitMs) {
         // Closing the port ends the probe's read; the test then ends by itself.
@@ -239,7 +239,7 @@ void Echo(CliHost& host, TestResult& result) {
   // Block k of a cycle goes out just after the counter shows its number; block 0 just before
   // the counter shows 1.
   host.onItemText = [&](int id, const std::string& text) {
-    if (id != qv::tools::kBlockNumberId || text.empty()) return;
+    if (id != IDC_BLOCKNUMBER || text.empty()) return;
     const int counter = std::atoi(text.c_str());
     const auto now = Clock::now();
     host.Progress("echo: block " + text + ", cycle " + std::to_string((counter - 1) / 10 + 1) +
@@ -255,7 +255,7 @@ void Echo(CliHost& host, TestResult& result) {
   };
   if (Reconnect(host, result)) {
     const HANDLE worker =
-        host.StartWorker([&host](TestHost& h) { qv::tools::RunBlockEcho(h, host.Echo()); });
+        host.StartWorker([&host](TestHost& h) { qv::drivertests::RunBlockEcho(h, host.Echo()); });
     if (worker == nullptr) {
       result.Fail("The test thread could not start");
     } else {
@@ -301,25 +301,25 @@ void Echo(CliHost& host, TestResult& result) {
 void SetConfig(CliHost& host, TestResult& result) {
   if (!Reconnect(host, result)) return;
   const auto start = Clock::now();
-  qv::tools::RunSetConfigTest(host);
-  const std::string verdict = host.ItemText(qv::tools::kSetConfigStatusId);
+  qv::drivertests::RunSetConfigTest(host);
+  const std::string verdict = host.ItemText(IDC_SETCONFIG_STATUS);
   result.Figure("milliseconds", Fixed(MsBetween(start, Clock::now()), 1));
   result.Figure("verdict", verdict);
   host.CloseConnection();
   JudgeNoBoxes(host, result);
-  if (verdict != qv::tools::kSetConfigSuccess) result.Fail(verdict);
+  if (verdict != qv::drivertests::kSetConfigSuccess) result.Fail(verdict);
 }
 
 void BaudScan(CliHost& host, TestResult& result) {
   host.CloseConnection();
   host.onItemText = [&host](int id, const std::string& text) {
-    if (id == qv::tools::kRunBaudScanId && text.find('%') != std::string::npos)
+    if (id == IDC_RUN_BAUDS && text.find('%') != std::string::npos)
       host.Progress("baud-scan: " + text);
   };
   if (Reconnect(host, result)) {
     const auto start = Clock::now();
     const HANDLE worker =
-        host.StartWorker([](TestHost& h) { qv::tools::RunBaudScanTest(h); });
+        host.StartWorker([](TestHost& h) { qv::drivertests::RunBaudScanTest(h); });
     if (worker == nullptr) {
       result.Fail("The test thread could not start");
     } else {
@@ -330,7 +330,7 @@ void BaudScan(CliHost& host, TestResult& result) {
   host.Progress("");
   host.onItemText = nullptr;
   host.CloseConnection();
-  const std::string header = qv::tools::kBaudScanListHeader;
+  const std::string header = qv::drivertests::kBaudScanListHeader;
   std::string list;
   bool listed = false;
   for (const std::string& box : host.Boxes()) {
@@ -357,7 +357,7 @@ std::string ReasonText(DWORD code) {
   return reason;
 }
 
-std::string WriteEnd(const qv::tools::WriteInterruptTests::Ended& ended) {
+std::string WriteEnd(const qv::drivertests::WriteInterruptTests::Ended& ended) {
   std::string text = std::to_string(ended.size) + " bytes, ended with " +
                      std::to_string(ended.error);
   const std::string reason = ReasonText(ended.error);
@@ -367,9 +367,9 @@ std::string WriteEnd(const qv::tools::WriteInterruptTests::Ended& ended) {
 }
 
 void WriteTest(CliHost& host, TestResult& result,
-               void (qv::tools::WriteInterruptTests::*step)(), std::size_t writes) {
+               void (qv::drivertests::WriteInterruptTests::*step)(), std::size_t writes) {
   if (!Reconnect(host, result)) return;
-  auto tests = std::make_unique<qv::tools::WriteInterruptTests>(host);
+  auto tests = std::make_unique<qv::drivertests::WriteInterruptTests>(host);
   const auto start = Clock::now();
   (tests.get()->*step)();
   const double stepMs = MsBetween(start, Clock::now());
@@ -435,7 +435,7 @@ bool IsDriverTest(const std::string& name) {
 }
 
 TestResult RunDriverTest(CliHost& host, const std::string& name) {
-  using W = qv::tools::WriteInterruptTests;
+  using W = qv::drivertests::WriteInterruptTests;
   TestResult result;
   result.name = name;
   host.BeginTest();

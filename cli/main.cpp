@@ -24,13 +24,14 @@
 #include "cli/junit.h"
 #include "cli/options.h"
 #include "engine/comm.h"
+#include "platform/comm/port_names.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/devices/offered_ports.h"
 #include "platform/sync/debug_output.h"
 #include "platform/sync/kernel_object.h"
 #include "platform/sync/last_error.h"
 #include "platform/ui/ui_thread.h"
-#include "tools/console_port.h"
+#include "drivertests/port_path.h"
 
 namespace {
 
@@ -51,20 +52,16 @@ int UsageError(const std::string& what) {
   return kExitUsage;
 }
 
-std::string WithoutDevicePrefix(const std::string& name) {
-  return name.rfind("\\\\.\\", 0) == 0 ? name.substr(4) : name;
-}
-
 bool IsVirtualPort(const std::string& name) {
   for (const auto& port : qv::comm::ListVirtualPorts()) {
-    if (port.name == WithoutDevicePrefix(name)) return true;
+    if (port.name == qv::comm::WithoutDevicePrefix(name)) return true;
   }
   return false;
 }
 
 // Access refused to a device node: who may open it.
 std::string AccessHint(const std::string& name) {
-  std::string path = WithoutDevicePrefix(name);
+  std::string path = qv::comm::WithoutDevicePrefix(name);
   if (path.find('/') == std::string::npos) path = "/dev/" + path;
   struct stat info {};
   std::string groupName = "dialout";
@@ -77,7 +74,7 @@ std::string AccessHint(const std::string& name) {
 
 // The port must open before any test runs; false (and why on standard error) when it does not.
 bool PortOpens(const std::string& name) {
-  const HANDLE port = qv::tools::OpenPortOverlapped(name);
+  const HANDLE port = qv::drivertests::OpenPortOverlapped(name);
   if (port != INVALID_HANDLE_VALUE) {
     CloseHandle(port);
     return true;
@@ -141,7 +138,7 @@ int Run(const std::vector<std::string>& args) {
     driver.ignoreReadTimeouts = options.ignoreReadTimeouts;
     driver.neverCompleteWrites = options.neverCompleteWrites;
     driver.refusePurge = options.refusePurge;
-    qv::comm::SetDriverFaults(WithoutDevicePrefix(options.host.port), driver);
+    qv::comm::SetDriverFaults(qv::comm::WithoutDevicePrefix(options.host.port), driver);
   }
   CommConnection.LogData = options.record ? 1 : 0;
   if (options.blockSize != 0) SetCommBlockSize(options.blockSize);

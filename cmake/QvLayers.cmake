@@ -1,50 +1,56 @@
-# One static library per layer. Sources are collected from the layer's folders, so adding a file
-# to a folder needs no CMake change.
+# One static library per layer, made of the sources of the folders it names (each folder's own
+# files; a subfolder is a target of its own). Adding a file to a folder needs no CMake change.
 function(qv_layer_library name)
-  cmake_parse_arguments(ARG "" "" "DIRS;LINKS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DIRS;LINKS" ${ARGN})
   set(sources)
   foreach(dir IN LISTS ARG_DIRS)
-    file(GLOB_RECURSE found CONFIGURE_DEPENDS
-         "${CMAKE_SOURCE_DIR}/${dir}/*.cpp" "${CMAKE_SOURCE_DIR}/${dir}/*.h")
+    file(GLOB found CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/${dir}/*.cpp"
+         "${CMAKE_SOURCE_DIR}/${dir}/*.h")
     list(APPEND sources ${found})
   endforeach()
-  foreach(pattern IN LISTS ARG_EXCLUDE)
-    list(FILTER sources EXCLUDE REGEX "${pattern}")
-  endforeach()
-  set(cpp_sources ${sources})
-  list(FILTER cpp_sources INCLUDE REGEX "\\.cpp$")
-  if(cpp_sources)
-    add_library(${name} STATIC ${sources})
-    target_include_directories(${name} PUBLIC "${CMAKE_SOURCE_DIR}")
-    target_link_libraries(${name} PUBLIC ${ARG_LINKS})
-  else()
-    # A layer that has no sources yet still carries its include path and dependencies.
-    add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE "${CMAKE_SOURCE_DIR}")
-    target_link_libraries(${name} INTERFACE ${ARG_LINKS})
-  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC "${CMAKE_SOURCE_DIR}")
+  target_link_libraries(${name} PUBLIC ${ARG_LINKS})
 endfunction()
 
-# One GoogleTest executable per test folder, registered with CTest case by case.
-# GUI suites run offscreen.
+# A library of headers only (control IDs): its include path and nothing else.
+function(qv_header_library name)
+  add_library(${name} INTERFACE)
+  target_include_directories(${name} INTERFACE "${CMAKE_SOURCE_DIR}")
+endfunction()
+
+# One GoogleTest executable per source layer: the test folders it names (each folder's own
+# files), registered with CTest case by case, each case labelled with the suite's name. GUI suites run offscreen under a QApplication. SANITIZE: CI runs the suite under the
+# address and thread sanitizers too; the list of such suites is written to
+# <build>/sanitizer_suites.txt, one name a line.
 function(qv_test_suite name)
-  cmake_parse_arguments(ARG "GUI" "DIR" "LINKS" ${ARGN})
-  file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/${ARG_DIR}/*.cpp"
-       "${CMAKE_SOURCE_DIR}/tests/${ARG_DIR}/*.h")
-  if(NOT sources)
-    return()
-  endif()
+  cmake_parse_arguments(ARG "GUI;SANITIZE" "" "DIRS;LINKS" ${ARGN})
+  set(sources)
+  foreach(dir IN LISTS ARG_DIRS)
+    file(GLOB found CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/${dir}/*.cpp"
+         "${CMAKE_SOURCE_DIR}/tests/${dir}/*.h")
+    list(APPEND sources ${found})
+  endforeach()
   if(ARG_GUI)
-    # GUI suites run under a QApplication (offscreen in CTest).
     list(APPEND sources "${CMAKE_SOURCE_DIR}/tests/common/gui_test_main.cpp")
-    set(main_lib Qt6::Widgets)
+    set(main_lib qv_platform_qt Qt6::Widgets)
   else()
     set(main_lib GTest::gtest_main)
   endif()
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE ${ARG_LINKS} GTest::gtest GTest::gmock ${main_lib})
-  target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests")
+  target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 120
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300 LABELS "${name}")
+  if(ARG_SANITIZE)
+    set_property(GLOBAL APPEND PROPERTY QV_SANITIZER_SUITES ${name})
+  endif()
+endfunction()
+
+# Writes the list of suites that CI runs under the sanitizers (call after the last suite).
+function(qv_write_sanitizer_suites)
+  get_property(suites GLOBAL PROPERTY QV_SANITIZER_SUITES)
+  list(JOIN suites "\n" text)
+  file(WRITE "${CMAKE_BINARY_DIR}/sanitizer_suites.txt" "${text}\n")
 endfunction()

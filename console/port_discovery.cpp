@@ -12,7 +12,7 @@
 #include "platform/devices/offered_ports.h"
 #include "platform/devices/port_source.h"
 #include "platform/sync/last_error.h"
-#include "support/error_reporting.h"
+#include "support/reporting/error_reporting.h"
 
 namespace qv::console {
 namespace {

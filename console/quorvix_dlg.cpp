@@ -10,11 +10,11 @@
 #include <cstdio>
 
 #include "console/app_icon.h"
-#include "console/device_change.h"
+#include "console/quorvix_dlg_devices.h"
 #include "console/log_font_record.h"
 #include "console/log_view.h"
 #include "console/port_discovery.h"
-#include "console/port_open_close.h"
+#include "console/quorvix_dlg_port.h"
 #include "console/received_text.h"
 #include "console/window_placement.h"
 #include "engine/comm.h"
@@ -27,7 +27,7 @@
 #include "platform/ui/ui_thread.h"
 #include "support/mru_combo_box.h"
 #include "telephony/line_open.h"
-#include "tools/port_handle.h"
+#include "drivertests/port_handle.h"
 #include "tools/tool_kdobj.h"
 #include "tools/tool_states.h"
 #include "tools/tool_tests.h"
@@ -141,7 +141,7 @@ bool CQuorvixDlg::OnInitDialog() {
   // 7. The title: "%1" becomes the version text.
   setWindowTitle(windowTitle().replace(QStringLiteral("%1"), versionText_));
 
-  // 8. The telephony line service (quorvix_tapi.cpp).
+  // 8. The telephony line service (quorvix_dlg_tapi.cpp).
   StartTelephony();
 
   // 9. The port list; the drop-down is wide enough for the port labels, the longest included.
@@ -182,7 +182,7 @@ bool CQuorvixDlg::OnInitDialog() {
   // 16. The panels that were visible.
   ShowStoredPanels();
 
-  // 17. Device notifications, the last step (device_change.cpp).
+  // 17. Device notifications, the last step (quorvix_dlg_devices.cpp).
   StartDeviceWatch();
   return true;
 }
@@ -195,8 +195,8 @@ void CQuorvixDlg::BindHandlers() {
   OnCommand(IDC_TOOL_TESTS, [this] { TogglePanel(tests_); });
   OnCommand(IDC_TOOL_STATES, [this] { TogglePanel(states_); });
   OnCommand(IDC_TOOL_KDOBJ, [this] { TogglePanel(kdobj_); });
-  BindPortHandlers();  // port_open_close.cpp
-  BindSendHandlers();  // quorvix_send.cpp
+  BindPortHandlers();  // quorvix_dlg_port.cpp
+  BindSendHandlers();  // quorvix_dlg_send.cpp
 
   // Command 1047 has no control: the context menu and a shortcut send it.
   deviceListAction_ = new QAction(QStringLiteral("&Device list"), this);
@@ -353,7 +353,7 @@ int CQuorvixDlg::OnCommData(const BYTE* data, DWORD count) {
 }
 
 // A close request, not a toggle: both engine threads may ask for it, and a request that arrives
-// after the port has closed (or opened again) must not open it (port_open_close.cpp).
+// after the port has closed (or opened again) must not open it (quorvix_dlg_port.cpp).
 void CQuorvixDlg::RequestClose() {
   PostMessage(qv::console::WM_CLOSE_REQUEST, WPARAM(portSerial_.load()));
 }

@@ -13,6 +13,7 @@
 
 #include "engine/console_sink.h"
 #include "platform/ui/qt/dialog_template.h"
+#include "resources/console_ids.h"
 #include "support/layout_mgr.h"
 #include "tools/object_file_sender.h"
 
@@ -31,38 +32,12 @@ namespace qv::devices {
 class DeviceChangeListener;
 }
 
-// Control and command ids of the console's template.
-enum QuorvixControlId : int {
-  IDC_PORT = 1000,
-  IDC_OPENCLOSE = 1001,
-  IDC_FILENAME = 1016,
-  IDC_BROWSE = 1017,
-  IDC_LOG = 1018,
-  IDC_SPEED = 1019,
-  IDC_SENDLINE_TEXT = 1020,
-  IDC_SENDLINE = 1021,
-  IDC_CLEARLOG = 1022,
-  IDC_LOGFONT = 1023,
-  IDC_OPENTAPI = 1024,
-  IDC_OPENONPNP = 1025,
-  IDC_SENDFILE = 1026,
-  IDC_SEND = 1027,
-  IDC_HEXA = 1028,
-  IDC_VERBOSEMORE = 1029,
-  IDC_VERBOSE = 1033,
-  IDC_TIMESTAMP = 1034,
-  IDC_TOOL_TESTS = 1038,
-  IDC_TOOL_STATES = 1039,
-  IDC_TOOL_KDOBJ = 1040,
-  ID_DEVICE_LIST = 1047,  // a command without a control: context menu and shortcut
-  IDC_PORTCONFIG = 1054,
-  IDC_RAWFILE_GROUP = 1055,
-};
-
-// The template of the console (id 102).
+// The template of the console (id 102), in quorvix_dlg_template.cpp.
 qv::ui::DialogTemplate QuorvixDialogTemplate();
 
+// The class is defined over several files of one stem; each group below names its file.
 class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink, public ObjectFileSender {
+  // ---- quorvix_dlg.cpp: the window, its settings, the panels, the log, the engine's console ----
  public:
   static constexpr int kTemplateId = 102;
   static constexpr const char* kSection = "Settings";
@@ -107,31 +82,6 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink, public Ob
   // (selection unchanged) when none does.
   bool SelectSpeed(int rate);
 
-  // The port (port_open_close.cpp): run once a handle is in hPort; start = 1 also starts the
-  // engine. The driver's speed against the chosen one; the open error box for an operation.
-  void PortOpened(int start);
-  void CheckDriverBaud(const DCB& dcb);
-  void ReportOpenError(const char* operation);
-  // Logs the default configuration of the port in the combo box, once per port chosen.
-  void ShowPortDefaults();
-  // The port list and the port name in the combo box (port_discovery.h).
-  void RefreshPortList();
-  std::string PortNameFromCombo();
-
-  // Sending (quorvix_send.cpp), used by the object panel too: the whole file as one write
-  // request; the file as the phone's object frame (raw for the contact and calendar categories).
-  void SendFile(const char* path) override;
-  void SendObjectFile(const char* path) override;
-  MruComboBox* SendLineCombo() const { return sendLine_; }
-
-  // The telephony line service (quorvix_tapi.cpp): registered at start, left at the end; "Open
-  // with TAPI" and the release of its call when the port closes. Null before initialisation.
-  qv::telephony::TelephonyLineOpen* Telephony() const { return tapi_.get(); }
-
-  // The plug-and-play watch (device_change.cpp): WM_DEVICECHANGE with its event code and record
-  // (0 or a DEV_BROADCAST_HDR*). 1 when "Open on PNP" handled a port, else the default result.
-  LPARAM OnDeviceChange(UINT eventCode, LPARAM data);
-
  protected:
   bool OnInitDialog() override;
   void OnDestroy() override;
@@ -140,26 +90,6 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink, public Ob
 
  private:
   void BindHandlers();
-  void BindPortHandlers();
-  void OnOpenClose();
-  void OnSpeedChange();
-  void OnPortChosen();
-  void OnPortConfig();
-  void OnDeviceList();
-  // A close request (the engine's, or a port's removal): closes the connection `serial` once,
-  // after any box that is open has ended; nothing when that connection is closed already.
-  void CloseOnRequest(unsigned serial);
-  void ClosePort();
-  void StartDeviceWatch();
-  void UnregisterDeviceWatch();
-  void StopDeviceWatch();
-  void StartTelephony();
-  void StopTelephony();
-  void BindSendHandlers();
-  void OnSendLine();
-  void OnSend();
-  void OnBrowse();
-  void SelectSentText();
   void RestoreMainPlacement(const QByteArray& stored);
   void RestorePanelPlacements(const QByteArray& stored);
   void ShowStoredPanels();
@@ -180,11 +110,75 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink, public Ob
   CToolKDOBJ* kdobj_ = nullptr;
   LayoutMgr layout_;
   QAction* deviceListAction_ = nullptr;
+
+  // ---- quorvix_dlg_port.cpp: open and close, the speed, the port choice and its defaults ----
+ public:
+  // Run once a handle is in hPort; start = 1 also starts the engine. The driver's speed against
+  // the chosen one; the open error box for an operation.
+  void PortOpened(int start);
+  void CheckDriverBaud(const DCB& dcb);
+  void ReportOpenError(const char* operation);
+  // Logs the default configuration of the port in the combo box, once per port chosen.
+  void ShowPortDefaults();
+  // The port list and the port name in the combo box (the rules are in port_discovery.h).
+  void RefreshPortList();
+  std::string PortNameFromCombo();
+
+ private:
+  void BindPortHandlers();
+  void OnOpenClose();
+  void OnSpeedChange();
+  void OnPortChosen();
+  void OnPortConfig();
+  void OnDeviceList();
+  // A close request (the engine's, or a port's removal): closes the connection `serial` once,
+  // after any box that is open has ended; nothing when that connection is closed already.
+  void CloseOnRequest(unsigned serial);
+  void ClosePort();
+
   std::string lastDefaultsName_;  // the port whose defaults were shown last
-  std::unique_ptr<qv::telephony::LineOpenHost> tapiHost_;
-  std::unique_ptr<qv::telephony::TelephonyLineOpen> tapi_;
   // Changes whenever a port is opened or closed: a close request names the connection it is for.
   std::atomic<unsigned> portSerial_{0};
+
+  // ---- quorvix_dlg_send.cpp: sending lines, files and objects ----
+ public:
+  // Used by the object panel too: the whole file as one write request; the file as the phone's
+  // object frame (raw for the contact and calendar categories).
+  void SendFile(const char* path) override;
+  void SendObjectFile(const char* path) override;
+  MruComboBox* SendLineCombo() const { return sendLine_; }
+
+ private:
+  void BindSendHandlers();
+  void OnSendLine();
+  void OnSend();
+  void OnBrowse();
+  void SelectSentText();
+
+  // ---- quorvix_dlg_tapi.cpp: the telephony line service ----
+ public:
+  // Registered at start, left at the end; "Open with TAPI" and the release of its call when the
+  // port closes. Null before initialisation.
+  qv::telephony::TelephonyLineOpen* Telephony() const { return tapi_.get(); }
+
+ private:
+  void StartTelephony();
+  void StopTelephony();
+
+  std::unique_ptr<qv::telephony::LineOpenHost> tapiHost_;
+  std::unique_ptr<qv::telephony::TelephonyLineOpen> tapi_;
+
+  // ---- quorvix_dlg_devices.cpp: the plug-and-play watch ----
+ public:
+  // WM_DEVICECHANGE with its event code and record (0 or a DEV_BROADCAST_HDR*). 1 when "Open on
+  // PNP" handled a port, else the default result.
+  LPARAM OnDeviceChange(UINT eventCode, LPARAM data);
+
+ private:
+  void StartDeviceWatch();
+  void UnregisterDeviceWatch();
+  void StopDeviceWatch();
+
   std::unique_ptr<qv::devices::DeviceChangeListener> deviceWatch_;
   void* devNotify_ = nullptr;  // the device notification registration
 };

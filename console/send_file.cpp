@@ -15,7 +15,7 @@
 #include "console/plain_file.h"
 #include "engine/comm.h"
 #include "platform/ui/message_box.h"
-#include "support/checked_call.h"
+#include "support/reporting/checked_call.h"
 
 namespace qv::console {
 

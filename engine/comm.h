@@ -23,7 +23,11 @@ struct CommConnectionRecord {
   template <class T>
   using Word = qv::engine::SharedWord<T>;
 
-  Word<HANDLE> hPort;            // the engine's copy of the handle; null = no connection
+  // The engine's copy of the handle; null = no connection. Unlike the console's hPort, which
+  // holds what CreateFileA returned and so reads INVALID_HANDLE_VALUE when closed, this copy is
+  // part of a record that is zero at program start, and null again once a connection ends: "no
+  // connection" is its zero value, and a connection never runs on an invalid handle.
+  Word<HANDLE> hPort;
   Word<HANDLE> hCloseEvent;      // manual reset; set = both threads end
   Word<HANDLE> hReadThread;      // null while the read thread does not run
   Word<DWORD> dwReadThreadId;

@@ -20,7 +20,6 @@ CommConnectionRecord CommConnection;
 namespace qv::engine {
 namespace {
 
-constexpr DWORD kCommConfigBufferSize = 1076;
 constexpr DWORD kCommPropBufferSize = 1164;
 constexpr DWORD kThreadStopTimeout = 10000;
 // A cancelled request completes at once; the bound only guards against a driver that never

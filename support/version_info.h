@@ -2,7 +2,7 @@
 //
 // The build embeds a version resource in the Win32 VS_VERSIONINFO layout (wide-character form):
 // fixed file information, a "\VarFileInfo\Translation" list and a string table per translation.
-// It is generated at build time from the project version (see version_resource.h).
+// It is generated at build time from the project version (see support/version_gen/version_resource.h).
 // VerQueryValueW reads such a block the way the platform function does.
 #pragma once
 

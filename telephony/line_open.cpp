@@ -6,9 +6,10 @@
 #include <optional>
 #include <vector>
 
+#include "platform/comm/port_names.h"
 #include "platform/ui/message_box.h"
-#include "support/checked_call.h"
-#include "support/error_reporting.h"
+#include "support/reporting/checked_call.h"
+#include "support/reporting/error_reporting.h"
 #include "telephony/code_names.h"
 #include "telephony/telephony_loader.h"
 
@@ -17,7 +18,6 @@ namespace {
 
 constexpr const char* kSourceModule = "quor_vixDlg";
 constexpr const char* kAppName = "quor_vix";
-constexpr const char* kDevicePrefix = "\\\\.\\";  // "\\.\"
 
 TelephonyLineOpen* g_target = nullptr;
 
@@ -75,10 +75,6 @@ bool Skipped(std::initializer_list<LONG> skip, LONG result) {
   return std::find(skip.begin(), skip.end(), result) != skip.end();
 }
 
-std::string WithoutDevicePrefix(const std::string& name) {
-  return name.rfind(kDevicePrefix, 0) == 0 ? name.substr(4) : name;
-}
-
 }  // namespace
 
 TelephonyLineOpen::TelephonyLineOpen(LineOpenHost& host) : host_(host) {}
@@ -102,7 +98,7 @@ void TelephonyLineOpen::Shutdown() {
 }
 
 void TelephonyLineOpen::OpenWithTapi() {
-  const std::string portName = WithoutDevicePrefix(host_.PortNameFromCombo());
+  const std::string portName = qv::comm::WithoutDevicePrefix(host_.PortNameFromCombo());
   // The count is read on each round: a device announced while an error box is up joins the search.
   for (DWORD id = 0; id < lineDeviceCount; ++id) {
     if (TryDevice(id, portName)) return;

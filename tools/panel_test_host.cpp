@@ -6,15 +6,10 @@
 #include "platform/sync/clock.h"
 #include "platform/ui/qt/qt_ui.h"
 #include "platform/ui/ui_thread.h"
+#include "resources/console_ids.h"
 #include "tools/tool_tests.h"
 
 namespace {
-
-// The console's controls that tests use.
-constexpr int kConsolePort = 1000;
-constexpr int kConsoleOpenClose = 1001;
-constexpr int kConsoleSpeed = 1019;
-constexpr int kConsoleCommandLine = 1020;
 
 std::string ToLocal(const QString& text) { return text.toLocal8Bit().toStdString(); }
 
@@ -95,7 +90,7 @@ void PanelTestHost::EnableItem(int id, bool enable) {
 
 void PanelTestHost::ConsoleOpenClose() {
   OnConsole(0, [](CToolTests&, qv::ui::TemplateDialog* console) {
-    if (console) console->SendCommand(kConsoleOpenClose);
+    if (console) console->SendCommand(IDC_OPENCLOSE);
     return 0;
   });
 }
@@ -109,7 +104,7 @@ void PanelTestHost::ConsolePortOpened(int start) {
 
 bool PanelTestHost::ConsoleSelectSpeed(const std::string& prefix) {
   return OnConsole(false, [&](CToolTests&, qv::ui::TemplateDialog* console) {
-    auto* speed = console ? console->Item<QComboBox>(kConsoleSpeed) : nullptr;
+    auto* speed = console ? console->Item<QComboBox>(IDC_SPEED) : nullptr;
     if (speed == nullptr) return false;
     // As CB_SELECTSTRING over the whole list: the first entry that begins with the text, in
     // any case.
@@ -117,7 +112,7 @@ bool PanelTestHost::ConsoleSelectSpeed(const std::string& prefix) {
     for (int i = 0; i < speed->count(); ++i) {
       if (!speed->itemText(i).startsWith(start, Qt::CaseInsensitive)) continue;
       speed->setCurrentIndex(i);
-      console->SendCommand(kConsoleSpeed, CBN_SELCHANGE);
+      console->SendCommand(IDC_SPEED, CBN_SELCHANGE);
       return true;
     }
     return false;
@@ -126,13 +121,13 @@ bool PanelTestHost::ConsoleSelectSpeed(const std::string& prefix) {
 
 std::string PanelTestHost::ConsolePortText() {
   return OnPanel(std::string(), [](CToolTests&, qv::ui::TemplateDialog* console) {
-    return console ? ToLocal(console->GetDlgItemText(kConsolePort)) : std::string();
+    return console ? ToLocal(console->GetDlgItemText(IDC_PORT)) : std::string();
   });
 }
 
 std::string PanelTestHost::ConsoleCommandLineText() {
   return OnPanel(std::string(), [](CToolTests&, qv::ui::TemplateDialog* console) {
-    return console ? ToLocal(console->GetDlgItemText(kConsoleCommandLine)) : std::string();
+    return console ? ToLocal(console->GetDlgItemText(IDC_SENDLINE_TEXT)) : std::string();
   });
 }
 

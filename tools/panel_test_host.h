@@ -7,11 +7,11 @@
 #include <atomic>
 
 #include "platform/ui/qt/dialog_template.h"
-#include "tools/tests/test_host.h"
+#include "drivertests/host.h"
 
 class CToolTests;
 
-class PanelTestHost : public qv::tools::TestHost {
+class PanelTestHost : public qv::drivertests::TestHost {
  public:
   PanelTestHost(CToolTests* panel, qv::ui::TemplateDialog* console);
 

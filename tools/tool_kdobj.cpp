@@ -16,7 +16,7 @@
 #include "support/file_dialog_ex.h"
 #include "tools/kdobj_lists.h"
 #include "tools/object_file_sender.h"
-#include "tools/port_handle.h"
+#include "drivertests/port_handle.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 
 #include "platform/types.h"
 #include "tools/tool_panel.h"
+#include "resources/console_ids.h"
 
 class ObjectFileSender;
 
@@ -39,7 +40,7 @@ enum KdobjControlId : int {
 class CToolKDOBJ : public CToolPanel {
  public:
   static constexpr int kTemplateId = 131;
-  static constexpr int kToggleId = 1040;
+  static constexpr int kToggleId = IDC_TOOL_KDOBJ;
   // Posted to itself: trim the object format field back to its number.
   static constexpr UINT WM_TRIM_FORMAT = WM_APP + 1;
   // Longest caption a command button carries.

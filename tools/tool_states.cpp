@@ -12,8 +12,8 @@
 #include "platform/ui/qt/qt_ui.h"
 #include "platform/ui/qt/queued_call.h"
 #include "platform/ui/ui_thread.h"
-#include "support/checked_call.h"
-#include "tools/port_handle.h"
+#include "support/reporting/checked_call.h"
+#include "drivertests/port_handle.h"
 #include "tools/states/input_modifiers.h"
 #include "tools/states/states_controls.h"
 

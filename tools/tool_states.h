@@ -14,11 +14,12 @@
 #include "engine/shared_word.h"
 #include "platform/comm/comm_api.h"
 #include "tools/tool_panel.h"
+#include "resources/console_ids.h"
 
 class CToolStates : public CToolPanel {
  public:
   static constexpr int kTemplateId = 132;
-  static constexpr int kToggleId = 1039;  // the console's button for this panel
+  static constexpr int kToggleId = IDC_TOOL_STATES;  // the console's button for this panel
   // The poll timer: its identifier ("CYCL") and period.
   static constexpr UINT kPollTimerId = 0x4359434C;
   static constexpr int kPollIntervalMs = 100;

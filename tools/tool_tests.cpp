@@ -11,35 +11,13 @@
 #include "platform/sync/thread.h"
 #include "platform/ui/qt/qt_ui.h"
 #include "platform/ui/ui_thread.h"
+#include "resources/tests_panel_ids.h"
 #include "tools/panel_test_host.h"
-#include "tools/tests/open_close_loop.h"
+#include "drivertests/open_close_loop.h"
 
 namespace {
 
 const QString kSettings = QStringLiteral("Settings");
-
-enum TestsControlId : int {
-  IDC_RUN_OVERLAP = 1029,
-  IDC_LOOPTESTS = 1030,
-  IDC_BLOCKSIZE = 1031,
-  IDC_RUN_TIMEOUTS = 1032,
-  IDC_LOGDATA = 1033,
-  IDC_RUN_SETCONFIG = 1035,
-  IDC_RUN_OPENCLOSE = 1036,
-  IDC_LOOPINTERVAL = 1037,
-  IDC_PHASE = 1038,
-  IDC_BLOCKNUMBER = 1039,
-  IDC_SETCONFIG_STATUS = 1040,
-  IDC_OVERLAP_FROM = 1041,
-  IDC_BAUDS_STATUS = 1042,
-  IDC_RUN_BAUDS = 1043,
-  IDC_WRITE_CLOSEHANDLE = 1049,
-  IDC_WRITE_BAUDRATE = 1050,
-  IDC_WRITE_FLUSH = 1051,
-  IDC_WRITE_TXABORT = 1052,
-  IDC_WRITE_TXCLEAR = 1053,
-  IDC_WRITE_CANCELIO = 1054,
-};
 
 // The longest the panel's end waits for its test threads to finish their current step.
 constexpr DWORD kWorkerEndWait = 15000;
@@ -264,7 +242,7 @@ bool CToolTests::UpdateData(bool fromControls) {
   if (!ok || interval > 65535) {
     MessageBoxA(qv::ui::ToHwnd(this),
                 ok ? "Please enter an integer between 0 and 65535." : "Please enter an integer.",
-                qv::tools::kAppTitle, MB_OK | MB_ICONEXCLAMATION);
+                qv::drivertests::kAppTitle, MB_OK | MB_ICONEXCLAMATION);
     if (auto* edit = Item<QLineEdit>(IDC_LOOPINTERVAL)) {
       edit->setFocus();
       edit->selectAll();
@@ -275,13 +253,13 @@ bool CToolTests::UpdateData(bool fromControls) {
   return true;
 }
 
-qv::tools::TestHost& CToolTests::Host() { return *host_; }
+qv::drivertests::TestHost& CToolTests::Host() { return *host_; }
 
 namespace {
 
 struct WorkerStart {
-  std::shared_ptr<qv::tools::TestHost> host;
-  std::function<void(qv::tools::TestHost&)> body;
+  std::shared_ptr<qv::drivertests::TestHost> host;
+  std::function<void(qv::drivertests::TestHost&)> body;
 };
 
 DWORD TestWorkerThreadProc(LPVOID parameter) {
@@ -292,7 +270,7 @@ DWORD TestWorkerThreadProc(LPVOID parameter) {
 
 }  // namespace
 
-HANDLE CToolTests::StartWorker(std::function<void(qv::tools::TestHost&)> body) {
+HANDLE CToolTests::StartWorker(std::function<void(qv::drivertests::TestHost&)> body) {
   // Threads that have ended give their handles back first.
   std::erase_if(workers_, [](HANDLE worker) {
     if (WaitForSingleObject(worker, 0) != WAIT_OBJECT_0) return false;
@@ -313,8 +291,8 @@ HANDLE CToolTests::StartWorker(std::function<void(qv::tools::TestHost&)> body) {
 void CToolTests::OnExchange() { UpdateData(true); }
 
 void CToolTests::OnRunOpenClose() {
-  StartWorker([this](qv::tools::TestHost& host) {
-    qv::tools::RunOpenCloseLoop(host, [this] { return LoopInterval.Load(); });
+  StartWorker([this](qv::drivertests::TestHost& host) {
+    qv::drivertests::RunOpenCloseLoop(host, [this] { return LoopInterval.Load(); });
   });
 }
 
@@ -350,9 +328,9 @@ void CToolTests::OnTimer(WPARAM id) {
 }
 
 void CToolTests::OnRunOverlap() {
-  StartWorker([this](qv::tools::TestHost& host) { qv::tools::RunBlockEcho(host, *this); });
+  StartWorker([this](qv::drivertests::TestHost& host) { qv::drivertests::RunBlockEcho(host, *this); });
 }
 
 void CToolTests::CheckReceivedBlock(const BYTE* data, DWORD count) {
-  qv::tools::CheckReceivedBlock(*host_, *this, data, count);
+  qv::drivertests::CheckReceivedBlock(*host_, *this, data, count);
 }

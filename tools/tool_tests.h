@@ -3,7 +3,7 @@
 // connection starts and ends, hands it every received chunk, and releases a test waiting for a
 // block through blockReceived when it closes the port.
 //
-// Each test's logic lives in tools/tests/ against the TestHost interface; the panel is its host:
+// Each test's logic lives in drivertests/ against the TestHost interface; the panel is its host:
 // it binds the buttons (one dispatch table in tool_tests.cpp), starts the worker threads and
 // carries out their requests on the UI thread.
 #pragma once
@@ -16,19 +16,20 @@
 
 #include "engine/shared_word.h"
 #include "platform/comm/comm_api.h"
-#include "tools/tests/block_echo.h"
-#include "tools/tests/test_host.h"
-#include "tools/tests/timeouts_test.h"
-#include "tools/tests/write_interrupt_test.h"
+#include "drivertests/block_echo.h"
+#include "drivertests/host.h"
+#include "drivertests/timeouts.h"
+#include "drivertests/write_interrupt.h"
 #include "tools/tool_panel.h"
+#include "resources/console_ids.h"
 
 class QTimer;
 class PanelTestHost;
 
-class CToolTests : public CToolPanel, public qv::tools::BlockEchoShared {
+class CToolTests : public CToolPanel, public qv::drivertests::BlockEchoShared {
  public:
   static constexpr int kTemplateId = 130;
-  static constexpr int kToggleId = 1038;  // the console's button for this panel
+  static constexpr int kToggleId = IDC_TOOL_TESTS;  // the console's button for this panel
   // Sent by test threads: start timer wParam with lParam ms; kill timer wParam.
   static constexpr UINT WM_START_TIMER = WM_APP + 4;
   static constexpr UINT WM_STOP_TIMER = WM_APP + 5;
@@ -50,10 +51,10 @@ class CToolTests : public CToolPanel, public qv::tools::BlockEchoShared {
   bool UpdateData(bool fromControls);
 
   // The host the tests run against (any thread may use it).
-  qv::tools::TestHost& Host();
+  qv::drivertests::TestHost& Host();
   // Starts a worker thread (normal priority) that runs body against the host. The handle stays
   // valid while the thread runs; the panel closes it. UI thread.
-  HANDLE StartWorker(std::function<void(qv::tools::TestHost&)> body);
+  HANDLE StartWorker(std::function<void(qv::drivertests::TestHost&)> body);
 
   // The console's configuration of a port just opened (its PortOpened), set by the console.
   std::function<void(int start)> portOpened;
@@ -66,7 +67,7 @@ class CToolTests : public CToolPanel, public qv::tools::BlockEchoShared {
   HANDLE timeoutsThread = nullptr;          // its running thread
 
   // The write-then-interrupt tests, which keep their writes' records while those are pending.
-  qv::tools::WriteInterruptTests* WriteTests();
+  qv::drivertests::WriteInterruptTests* WriteTests();
 
  protected:
   bool OnInitDialog() override;
@@ -94,7 +95,7 @@ class CToolTests : public CToolPanel, public qv::tools::BlockEchoShared {
   void OnWriteTxAbort();
   void OnWriteTxClear();
   void OnWriteCancelIo();
-  qv::tools::TimeoutsTest& Timeouts();
+  qv::drivertests::TimeoutsTest& Timeouts();
   void OnBlockSizeChange();
   // Timers of WM_START_TIMER / WM_STOP_TIMER; an expiry runs the handler bound to its id.
   void StartTimer(WPARAM id, UINT milliseconds);
@@ -107,6 +108,6 @@ class CToolTests : public CToolPanel, public qv::tools::BlockEchoShared {
   std::vector<HANDLE> workers_;                        // UI thread only
   std::map<WPARAM, QTimer*> timers_;                   // UI thread only
   std::map<WPARAM, std::function<void()>> timerHandlers_;  // UI thread only
-  std::unique_ptr<qv::tools::TimeoutsTest> timeouts_;
-  std::unique_ptr<qv::tools::WriteInterruptTests> writeTests_;
+  std::unique_ptr<qv::drivertests::TimeoutsTest> timeouts_;
+  std::unique_ptr<qv::drivertests::WriteInterruptTests> writeTests_;
 };

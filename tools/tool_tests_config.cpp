@@ -1,10 +1,10 @@
 // The configuration tests of the panel: the SetConfig round trip and the valid baud rates scan.
-#include "tools/tests/baud_scan_test.h"
-#include "tools/tests/set_config_test.h"
+#include "drivertests/baud_scan_run.h"
+#include "drivertests/set_config.h"
 #include "tools/tool_tests.h"
 
-void CToolTests::OnRunSetConfig() { qv::tools::RunSetConfigTest(Host()); }
+void CToolTests::OnRunSetConfig() { qv::drivertests::RunSetConfigTest(Host()); }
 
 void CToolTests::OnRunBaudScan() {
-  StartWorker([](qv::tools::TestHost& host) { qv::tools::RunBaudScanTest(host); });
+  StartWorker([](qv::drivertests::TestHost& host) { qv::drivertests::RunBaudScanTest(host); });
 }

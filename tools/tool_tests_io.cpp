@@ -1,23 +1,23 @@
 // The panel's handlers of the non-overlapped I/O and timeouts test (1032, its watchdog) and of
-// the write-then-interrupt tests (1049 to 1054); their logic is in tools/tests/.
+// the write-then-interrupt tests (1049 to 1054); their logic is in drivertests/.
 #include "tools/tool_tests.h"
 
-qv::tools::TimeoutsTest& CToolTests::Timeouts() {
+qv::drivertests::TimeoutsTest& CToolTests::Timeouts() {
   if (!timeouts_) {
-    qv::tools::TimeoutsState state;
+    qv::drivertests::TimeoutsState state;
     state.stepCounter = &stepCounter;
     state.savedTimeouts = &savedTimeouts;
     state.thread = &timeoutsThread;
-    timeouts_ = std::make_unique<qv::tools::TimeoutsTest>(
-        Host(), state, [this](std::function<void(qv::tools::TestHost&)> body) {
+    timeouts_ = std::make_unique<qv::drivertests::TimeoutsTest>(
+        Host(), state, [this](std::function<void(qv::drivertests::TestHost&)> body) {
           return StartWorker(std::move(body));
         });
   }
   return *timeouts_;
 }
 
-qv::tools::WriteInterruptTests* CToolTests::WriteTests() {
-  if (!writeTests_) writeTests_ = std::make_unique<qv::tools::WriteInterruptTests>(Host());
+qv::drivertests::WriteInterruptTests* CToolTests::WriteTests() {
+  if (!writeTests_) writeTests_ = std::make_unique<qv::drivertests::WriteInterruptTests>(Host());
   return writeTests_.get();
 }
 

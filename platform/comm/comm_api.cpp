@@ -64,15 +64,11 @@ BOOL WithPort(HANDLE handle, F f) {
   return Result(f(port->core()));
 }
 
-std::string DeviceName(const char* name) {
-  std::string device = name;
-  if (device.rfind("\\\\.\\", 0) == 0) device = device.substr(4);
-  return device;
-}
+std::string DeviceName(const char* name) { return WithoutDevicePrefix(name); }
 
 // The description of a named device without opening it; false when there is no such device.
 bool DescribeDevice(const std::string& device, sim::DeviceDescription* description) {
-  if (device.rfind("\\\\.\\", 0) == 0 || device.empty()) return false;
+  if (device.rfind(kDevicePrefix, 0) == 0 || device.empty()) return false;
   if (device.find('/') == std::string::npos) {
     if (auto port = FindVirtualPort(device)) {
       *description = port->Description();

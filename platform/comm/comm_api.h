@@ -218,6 +218,10 @@ BOOL SetCommTimeouts(HANDLE file, const COMMTIMEOUTS* timeouts);
 BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue);
 BOOL GetCommProperties(HANDLE file, COMMPROP* properties);
 // size is in/out: the caller's buffer size, then the size needed/written.
+// The size of the program's COMMCONFIG buffers: room for the header, the DCB and a modem's
+// settings. Every get is told this size again.
+inline constexpr DWORD kCommConfigBufferSize = 1076;
+
 BOOL GetCommConfig(HANDLE file, COMMCONFIG* config, DWORD* size);
 BOOL SetCommConfig(HANDLE file, const COMMCONFIG* config, DWORD size);
 // The per-port default configuration, by device name ("COM1", "vloop0", "ttyUSB0"), kept per user.

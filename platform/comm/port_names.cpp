@@ -26,9 +26,13 @@ int ComNumber(const std::string& name) {
 
 }  // namespace
 
+std::string WithoutDevicePrefix(const std::string& name) {
+  const std::string prefix = kDevicePrefix;
+  return name.rfind(prefix, 0) == 0 ? name.substr(prefix.size()) : name;
+}
+
 PortTarget ResolvePortName(const std::string& given) {
-  std::string name = given;
-  if (name.rfind("\\\\.\\", 0) == 0) name = name.substr(4);
+  const std::string name = WithoutDevicePrefix(given);
   if (name.find('/') != std::string::npos) return {false, name};
   if (FindVirtualPort(name)) return {true, name};
   if (const int n = ComNumber(name)) return {false, "/dev/ttyS" + std::to_string(n - 1)};

@@ -8,6 +8,13 @@
 
 namespace qv::comm {
 
+// The prefix of the device namespace: "\\.\vloop0" names the port vloop0.
+inline constexpr const char* kDevicePrefix = "\\\\.\\";
+
+// The name without a leading device prefix ("\\.\ttyACM0" gives "ttyACM0"); any other name as
+// it is.
+std::string WithoutDevicePrefix(const std::string& name);
+
 struct PortTarget {
   bool isVirtual = false;
   std::string name;  // the virtual port's name, or the device path

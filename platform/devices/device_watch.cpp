@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/comm/port_names.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/devices/port_source.h"
 #include "platform/sync/debug_output.h"
@@ -23,7 +24,7 @@ namespace {
 DeviceChange Change(UINT code, BroadcastRecord record = {}) { return {code, std::move(record)}; }
 
 // A virtual port opens by its own name; that is its interface's path.
-std::string VirtualPortPath(const std::string& name) { return "\\\\.\\" + name; }
+std::string VirtualPortPath(const std::string& name) { return qv::comm::kDevicePrefix + name; }
 
 struct Registration {
   DeviceChangeListener* listener;

@@ -8,7 +8,15 @@
 namespace qv::ui {
 namespace {
 std::atomic<MessageBoxProvider*> provider{nullptr};
+std::atomic<HWND (*)()> windowLookup{nullptr};
+}  // namespace
+
+HWND FirstVisibleUnownedWindowOfThisThread() {
+  HWND (*lookup)() = windowLookup.load();
+  return lookup == nullptr ? nullptr : lookup();
 }
+
+void SetThreadWindowLookup(HWND (*lookup)()) { windowLookup.store(lookup); }
 
 void SetMessageBoxProvider(MessageBoxProvider* p) { provider.store(p); }
 MessageBoxProvider* CurrentMessageBoxProvider() { return provider.load(); }

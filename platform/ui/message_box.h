@@ -56,6 +56,13 @@ class MessageBoxProvider {
                    UINT flags) = 0;
 };
 
+// The window that owns a box the calling thread shows when its caller names none: the thread's
+// first visible top-level window that has no owner of its own. Null on a thread without windows
+// (every worker, the UI thread before its first window, a program without a window system).
+HWND FirstVisibleUnownedWindowOfThisThread();
+// The window system's answer to it (the Qt side installs one); null: no thread has windows.
+void SetThreadWindowLookup(HWND (*lookup)());
+
 // Installs the provider (not owned); null restores "no provider": boxes then answer 0.
 void SetMessageBoxProvider(MessageBoxProvider* provider);
 MessageBoxProvider* CurrentMessageBoxProvider();

@@ -105,38 +105,4 @@ inline std::string LastLine(const std::string& text) {
   return start == std::string::npos ? trimmed : trimmed.substr(start + 1);
 }
 
-// A far end on a pseudo-terminal: socat gives the terminal side a path in folder and runs a
-// shell command behind the other side; `cat` sends everything back. Stopped at the end.
-class SocatCat {
- public:
-  explicit SocatCat(const std::filesystem::path& folder, const std::string& command = "cat")
-      : link_(folder / "ttyCAT") {
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      const int null = ::open("/dev/null", O_WRONLY);
-      if (null >= 0) ::dup2(null, STDERR_FILENO);
-      const std::string pty = "pty,raw,echo=0,link=" + link_.string();
-      const std::string farEnd = "system:" + command;
-      ::execlp("socat", "socat", pty.c_str(), farEnd.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (pid_ > 0 && !std::filesystem::exists(link_) &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-  ~SocatCat() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  bool ok() const { return pid_ > 0 && std::filesystem::exists(link_); }
-  std::string path() const { return link_.string(); }
-
- private:
-  std::filesystem::path link_;
-  pid_t pid_ = -1;
-};
-
 }  // namespace qv::test

@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <map>
 
-#include "cli/cli_process.h"
+#include "tests/cli/cli_process.h"
+#include "tests/common/socat_cat.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ TEST_F(CliTest, EveryTestPassesOnTheLoopBackPlugWithItsFiguresInTheJUnitFile) {
 }
 
 TEST_F(CliTest, OnAPseudoTerminalWithCatTheTestsPassAndWritesTakenAtOnceFailPlainly) {
-  qv::test::SocatCat farEnd(folder_.path());
+  qv::test::SocatCat farEnd;
   ASSERT_TRUE(farEnd.ok()) << "socat did not start";
   const std::vector<std::string> passing = {"open-close", "timeouts",  "echo",
                                             "setconfig",  "baud-scan", "write-flush"};
@@ -159,7 +160,7 @@ TEST_F(CliTest, AReadThatIgnoresItsTimeoutFailsTimeoutsWithTheWatchdogTextAndDoe
 }
 
 TEST_F(CliTest, AFarEndThatNeverEchoesFailsTimeoutsInsteadOfHoldingTheRun) {
-  qv::test::SocatCat farEnd(folder_.path(), "cat >/dev/null");
+  qv::test::SocatCat farEnd("cat >/dev/null");
   ASSERT_TRUE(farEnd.ok()) << "socat did not start";
   const CliRun run = Cli(RunArgs({"timeouts", "--port", farEnd.path()}), std::chrono::seconds(40));
   EXPECT_EQ(run.status, 1) << run.out << run.err;

@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "common/event_pump.h"
-#include "common/scripted_boxes.h"
+#include "tests/common/event_pump.h"
+#include "tests/common/scripted_boxes.h"
 #include "console/quorvix_dlg.h"
 #include "platform/store/profile_store.h"
 #include "platform/ui/qt/dialog_service.h"

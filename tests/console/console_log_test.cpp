@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "console/log_view.h"
-#include "console/port_open_close.h"
-#include "console_fixture.h"
+#include "console/quorvix_dlg_port.h"
+#include "tests/console/console_fixture.h"
 #include "tools/tool_states.h"
 
 using qv::test::ConsoleTest;

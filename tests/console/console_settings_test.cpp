@@ -12,7 +12,7 @@
 #include "console/log_font_record.h"
 #include "console/log_view.h"
 #include "console/window_placement.h"
-#include "console_fixture.h"
+#include "tests/console/console_fixture.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
 #include "tools/tool_kdobj.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/scripted_boxes.h"
+#include "tests/common/scripted_boxes.h"
 #include "console/port_discovery.h"
 #include "platform/devices/port_source.h"
 #include "platform/ui/message_box.h"

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "common/pty_pair.h"
+#include "tests/common/pty_pair.h"
 #include "console/log_view.h"
-#include "console/port_open_close.h"
-#include "console_fixture.h"
+#include "console/quorvix_dlg_port.h"
+#include "tests/console/console_fixture.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
 #include "platform/comm/virtual_port_control.h"
@@ -27,11 +27,11 @@
 #include "platform/sync/kernel_object.h"
 #include "platform/sync/last_error.h"
 #include "platform/ui/qt/comm_config_dialog.h"
-#include "tools/port_handle.h"
+#include "drivertests/port_handle.h"
 #include "tools/tool_kdobj.h"
 #include "tools/tool_states.h"
 #include "tools/tool_tests.h"
-#include "common/process_counts.h"
+#include "platform/sync/process_counts.h"
 
 namespace qv::test {
 namespace {
@@ -46,9 +46,9 @@ DCB StateOf(HANDLE port) {
 }
 
 DWORD StoredDefaultSpeed(const char* device) {
-  std::vector<DWORD> buffer(qv::console::kCommConfigBufferSize / sizeof(DWORD));
+  std::vector<DWORD> buffer(kCommConfigBufferSize / sizeof(DWORD));
   auto* config = reinterpret_cast<COMMCONFIG*>(buffer.data());
-  DWORD size = qv::console::kCommConfigBufferSize;
+  DWORD size = kCommConfigBufferSize;
   return GetDefaultCommConfigA(device, config, &size) ? config->dcb.BaudRate : 0;
 }
 
@@ -404,7 +404,7 @@ TEST_F(PortCommandTest, EngineCloseRequestIsPostedAndTogglesThePortClosed) {
 }
 
 TEST(PortDefaultsLine, ModemSettingsAreReadOnlyWithinTheRecord) {
-  std::vector<DWORD> words(qv::console::kCommConfigBufferSize / sizeof(DWORD), 0);
+  std::vector<DWORD> words(kCommConfigBufferSize / sizeof(DWORD), 0);
   auto* bytes = reinterpret_cast<BYTE*>(words.data());
   COMMCONFIG head{};
   head.wVersion = 1;
@@ -428,7 +428,7 @@ TEST(PortDefaultsLine, ModemSettingsAreReadOnlyWithinTheRecord) {
   // Provider data said to lie beyond the valid bytes is left out.
   head.dwProviderOffset = 1050;
   std::memcpy(bytes, &head, sizeof head);
-  EXPECT_EQ(qv::console::DefaultCommConfigLine(bytes, 1076), "DEFAULTCOMMCONFIG 1 6");
+  EXPECT_EQ(qv::console::DefaultCommConfigLine(bytes, kCommConfigBufferSize), "DEFAULTCOMMCONFIG 1 6");
 }
 
 TEST_F(PortCommandTest, TwoHundredCyclesThroughTheToggleLeakNothing) {
@@ -438,8 +438,8 @@ TEST_F(PortCommandTest, TwoHundredCyclesThroughTheToggleLeakNothing) {
   // One cycle first, so that everything created once (the port object, Qt's helpers) exists.
   Toggle();
   Toggle();
-  const int fds = CountEntries("/proc/self/fd");
-  const int threads = CountEntries("/proc/self/task");
+  const int fds = qv::sync::CountProcess().fds;
+  const int threads = qv::sync::CountProcess().threads;
   for (int i = 0; i < 200; ++i) {
     Toggle();
     ASSERT_TRUE(IsOpen()) << "cycle " << i;
@@ -447,9 +447,9 @@ TEST_F(PortCommandTest, TwoHundredCyclesThroughTheToggleLeakNothing) {
     ASSERT_FALSE(IsOpen()) << "cycle " << i;
   }
   // Threads that have ended may take a moment to leave the task list.
-  EXPECT_TRUE(WaitUntil([&] { return CountEntries("/proc/self/task") <= threads; }, 5000))
-      << CountEntries("/proc/self/task") << " threads, " << threads << " before";
-  EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
+  EXPECT_TRUE(WaitUntil([&] { return qv::sync::CountProcess().threads <= threads; }, 5000))
+      << qv::sync::CountProcess().threads << " threads, " << threads << " before";
+  EXPECT_EQ(qv::sync::CountProcess().fds, fds);
   EXPECT_EQ(boxes_.Count(), 0u);
 }
 

@@ -10,7 +10,7 @@
 
 #include "console/plain_file.h"
 #include "console/send_file.h"
-#include "send_fixture.h"
+#include "tests/console/send_fixture.h"
 
 using qv::console::PlainFile;
 using qv::test::Bytes;

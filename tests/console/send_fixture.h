@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "common/scripted_boxes.h"
+#include "tests/common/scripted_boxes.h"
 #include "engine/comm.h"
-#include "engine/engine_fixture.h"
+#include "tests/engine/engine_fixture.h"
 #include "platform/comm/comm_api.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/store/profile_store.h"

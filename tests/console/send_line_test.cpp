@@ -6,12 +6,12 @@
 #include <QLineEdit>
 #include <filesystem>
 
-#include "common/key_input.h"
+#include "tests/common/key_input.h"
 #include "console/log_view.h"
-#include "console_fixture.h"
-#include "send_fixture.h"
+#include "tests/console/console_fixture.h"
+#include "tests/console/send_fixture.h"
 #include "support/mru_combo_box.h"
-#include "tools/port_handle.h"
+#include "drivertests/port_handle.h"
 
 using qv::test::Bytes;
 using qv::test::CapturedRequests;

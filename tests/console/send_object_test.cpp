@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "console/send_file.h"
-#include "send_fixture.h"
+#include "tests/console/send_fixture.h"
 #include "sim/object_frame.h"
 
 using qv::console::ObjectSendValues;

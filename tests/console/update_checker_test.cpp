@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 
 #include "console/update_checker.h"
-#include "console_fixture.h"
+#include "tests/console/console_fixture.h"
 #include "platform/sync/library.h"
 
 using qv::test::ConsoleTest;

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "console/window_placement.h"
-#include "console_fixture.h"
+#include "tests/console/console_fixture.h"
 #include "tools/tool_kdobj.h"
 #include "tools/tool_states.h"
 #include "tools/tool_tests.h"

@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "engine/comm_internal.h"
-#include "engine_fixture.h"
+#include "tests/engine/engine_fixture.h"
 #include "platform/sync/event.h"
 #include "platform/ui/ui_thread.h"
 

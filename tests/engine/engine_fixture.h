@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/pty_pair.h"
-#include "common/scripted_boxes.h"
+#include "tests/common/pty_pair.h"
+#include "tests/common/scripted_boxes.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
 #include "platform/comm/virtual_port_control.h"

@@ -2,18 +2,11 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 
-#include <filesystem>
-
-#include "engine_fixture.h"
+#include "tests/engine/engine_fixture.h"
+#include "platform/sync/process_counts.h"
 
 namespace qv::test {
 namespace {
-
-int CountEntries(const char* folder) {
-  int n = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++n;
-  return n;
-}
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kPlainHeap = false;  // the sanitizers keep their own heap (and check leaks)
@@ -32,8 +25,8 @@ TEST_F(LeakTest, ThousandOpenCloseCyclesLeakNoThreadDescriptorOrMemory) {
   StopComm(1);
   port = INVALID_HANDLE_VALUE;
 
-  const int fdsBefore = CountEntries("/proc/self/fd");
-  const int tasksBefore = CountEntries("/proc/self/task");
+  const int fdsBefore = qv::sync::CountProcess().fds;
+  const int tasksBefore = qv::sync::CountProcess().threads;
   const int threadsBefore = qv::sync::RunningThreadCount();
   const std::size_t heapBefore = ::mallinfo2().uordblks;
 
@@ -54,12 +47,12 @@ TEST_F(LeakTest, ThousandOpenCloseCyclesLeakNoThreadDescriptorOrMemory) {
   // Threads end just after they signal their end: give them a moment to be gone.
   EXPECT_TRUE(WaitUntil([&] {
     return qv::sync::RunningThreadCount() <= threadsBefore &&
-           CountEntries("/proc/self/task") <= tasksBefore &&
-           CountEntries("/proc/self/fd") <= fdsBefore;
+           qv::sync::CountProcess().threads <= tasksBefore &&
+           qv::sync::CountProcess().fds <= fdsBefore;
   }, std::chrono::seconds(10)))
       << "threads " << qv::sync::RunningThreadCount() << "/" << threadsBefore << ", tasks "
-      << CountEntries("/proc/self/task") << "/" << tasksBefore << ", fds "
-      << CountEntries("/proc/self/fd") << "/" << fdsBefore;
+      << qv::sync::CountProcess().threads << "/" << tasksBefore << ", fds "
+      << qv::sync::CountProcess().fds << "/" << fdsBefore;
   if (kPlainHeap) {
     // A leak of one read buffer per cycle alone would be 4 MB.
     const std::size_t heapAfter = ::mallinfo2().uordblks;

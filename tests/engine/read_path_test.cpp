@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "engine_fixture.h"
+#include "tests/engine/engine_fixture.h"
 #include "platform/sync/event.h"
 
 namespace qv::test {

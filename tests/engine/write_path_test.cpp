@@ -7,7 +7,7 @@
 #include <cstring>
 #include <map>
 
-#include "engine_fixture.h"
+#include "tests/engine/engine_fixture.h"
 #include "platform/sync/message_queue.h"
 
 namespace qv::test {

@@ -5,7 +5,7 @@
 
 #include "sim/object_frame.h"
 #include "sim/phone.h"
-#include "sim/fake_line_end.h"
+#include "tests/sim/fake_line_end.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "platform/sync/kernel_object.h"
 #include "platform/sync/last_error.h"
 #include "sim/object_frame.h"
-#include "tests/comm/comm_test_support.h"
+#include "tests/platform/comm/comm_test_support.h"
 
 namespace {
 

@@ -13,13 +13,13 @@
 #include <sstream>
 #include <thread>
 
-#include "common/scripted_boxes.h"
+#include "tests/common/scripted_boxes.h"
 #include "platform/sync/last_error.h"
 #include "platform/sync/library.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/qt/qt_ui.h"
-#include "support/checked_call.h"
-#include "support/error_reporting.h"
+#include "support/reporting/checked_call.h"
+#include "support/reporting/error_reporting.h"
 
 namespace {
 

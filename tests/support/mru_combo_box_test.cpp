@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "common/key_input.h"
+#include "tests/common/key_input.h"
 #include "platform/store/profile_store.h"
 #include "support/mru_combo_box.h"
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "common/scripted_boxes.h"
-#include "fake_line_service.h"
+#include "tests/common/scripted_boxes.h"
+#include "tests/telephony/fake_line_service.h"
 #include "telephony/line_open.h"
 
 namespace qv::test {

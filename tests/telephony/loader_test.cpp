@@ -2,7 +2,7 @@
 // failures remembered, arguments and results passed through unchanged.
 #include <gtest/gtest.h>
 
-#include "fake_line_service.h"
+#include "tests/telephony/fake_line_service.h"
 #include "platform/sync/library.h"
 #include "telephony/telephony_loader.h"
 

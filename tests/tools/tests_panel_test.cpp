@@ -13,7 +13,7 @@
 
 #include "platform/store/profile_store.h"
 #include "platform/ui/ui_thread.h"
-#include "tests_panel_fixture.h"
+#include "tests/drivertests/tests_panel_fixture.h"
 
 namespace qv::test {
 namespace {
@@ -133,7 +133,7 @@ TEST_F(TestsPanelTest, BlockSizeEditAppliesAndStoresOnlyPositiveNumbers) {
 
 TEST_F(TestsPanelTest, WatchdogTimersArmedFromAWorkerFireOnTheUiThreadUntilDisarmed) {
   Open();
-  qv::tools::TestHost& host = Panel().Host();
+  qv::drivertests::TestHost& host = Panel().Host();
   std::atomic<int> fired{0};
   std::atomic<bool> offUi{false};
   host.BindTimer(7, [&] {

@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QThread>
+#include <QWidget>
 
 #include "platform/ui/qt/queued_call.h"
 #include "platform/ui/ui_thread.h"
@@ -125,8 +127,17 @@ int QtMessageBoxes::Show(HWND owner, const std::string& text, const std::string&
   return (flags & MB_TYPEMASK) == MB_OK ? IDOK : 0;
 }
 
+HWND FirstVisibleUnownedQtWindow() {
+  if (qApp == nullptr || QThread::currentThread() != qApp->thread()) return nullptr;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (widget->isVisible() && widget->parentWidget() == nullptr) return ToHwnd(widget);
+  }
+  return nullptr;
+}
+
 void InstallQtUi() {
   static QtMessageBoxes boxes;
+  SetThreadWindowLookup(&FirstVisibleUnownedQtWindow);
   static QPointer<UiRequestServer> server;
   SetUiThread();
   server = new UiRequestServer(qApp);

@@ -12,6 +12,10 @@ namespace qv::ui {
 // Call once on the QApplication's thread after the QApplication exists.
 void InstallQtUi();
 
+// The lookup behind FirstVisibleUnownedWindowOfThisThread: only the thread that runs the
+// QApplication has windows. InstallQtUi installs it (and so does the GUI suites' start).
+HWND FirstVisibleUnownedQtWindow();
+
 // Draws Win32-style boxes with QMessageBox: buttons and icon from the flags, the text selectable
 // and copied whole with Ctrl+C, the box kept above the application's windows.
 class QtMessageBoxes : public MessageBoxProvider {

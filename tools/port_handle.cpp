@@ -1,3 +1,0 @@
-#include "tools/port_handle.h"
-
-qv::engine::SharedWord<HANDLE> hPort{INVALID_HANDLE_VALUE};

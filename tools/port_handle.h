@@ -1,9 +1,0 @@
-// The console's port handle, process-wide: INVALID_HANDLE_VALUE while no port is open. The
-// console opens and closes it; the engine, the panels and their test threads only use it. It is
-// one shared word, read by those threads while the UI thread may close the port.
-#pragma once
-
-#include "engine/shared_word.h"
-#include "platform/types.h"
-
-extern qv::engine::SharedWord<HANDLE> hPort;

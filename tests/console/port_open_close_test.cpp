@@ -428,7 +428,7 @@ TEST(PortDefaultsLine, ModemSettingsAreReadOnlyWithinTheRecord) {
   // Provider data said to lie beyond the valid bytes is left out.
   head.dwProviderOffset = 1050;
   std::memcpy(bytes, &head, sizeof head);
-  EXPECT_EQ(qv::console::DefaultCommConfigLine(bytes, kCommConfigBufferSize), "DEFAULTCOMMCONFIG 1 6");
+  EXPECT_EQ(qv::console::DefaultCommConfigLine(bytes, 1076), "DEFAULTCOMMCONFIG 1 6");
 }
 
 TEST_F(PortCommandTest, TwoHundredCyclesThroughTheToggleLeakNothing) {

@@ -1,5 +1,6 @@
-# One static library per layer, made of the sources of the folders it names (each folder's own
-# files; a subfolder is a target of its own). Adding a file to a folder needs no CMake change.
+# One static library per layer, made of the sources of the folders it names: each folder's own
+# files, so that a folder belongs to one target (a subfolder is named where it belongs). Adding a
+# file to a folder needs no CMake change.
 function(qv_layer_library name)
   cmake_parse_arguments(ARG "" "" "DIRS;LINKS" ${ARGN})
   set(sources)

@@ -15,9 +15,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "drivertests/baud_scan.h"
 #include "platform/comm/comm_api.h"
 #include "platform/sync/kernel_object.h"
-#include "drivertests/baud_scan.h"
 
 // <sys/ioctl.h> would pull in the libc termios definitions; the prototype is all that is needed.
 extern "C" int ioctl(int fd, unsigned long request, ...);

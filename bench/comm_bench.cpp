@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
   if (argc > 2) {
     // One leg alone, for profiling.
     const std::string leg = argv[2];
-    const double rate = leg == "plain-write" ? PlainWrite(total)
+    const double rate = leg == "plain-write"  ? PlainWrite(total)
                         : leg == "core-write" ? CoreWrite(total)
                         : leg == "plain-read" ? PlainRead(total)
                                               : CoreRead(total);

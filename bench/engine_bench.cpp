@@ -77,7 +77,8 @@ class EchoPeer {
       if (n <= 0) continue;
       ssize_t done = 0;
       while (done < n && !stop_) {
-        const ssize_t w = ::write(master_, buffer.data() + done, static_cast<std::size_t>(n - done));
+        const ssize_t w =
+            ::write(master_, buffer.data() + done, static_cast<std::size_t>(n - done));
         if (w > 0) {
           done += w;
         } else {

@@ -6,6 +6,8 @@
 #include <iostream>
 #include <memory>
 
+#include "drivertests/port_handle.h"
+#include "drivertests/port_path.h"
 #include "platform/comm/port_names.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/sync/event.h"
@@ -13,8 +15,6 @@
 #include "platform/sync/last_error.h"
 #include "platform/sync/thread.h"
 #include "platform/ui/ui_thread.h"
-#include "drivertests/port_path.h"
-#include "drivertests/port_handle.h"
 
 namespace qv::cli {
 namespace {

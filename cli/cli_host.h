@@ -15,23 +15,23 @@
 #include <string>
 #include <vector>
 
+#include "drivertests/block_echo.h"
+#include "drivertests/host.h"
 #include "engine/comm.h"
 #include "engine/console_sink.h"
 #include "platform/comm/comm_api.h"
 #include "platform/ui/message_box.h"
-#include "drivertests/block_echo.h"
-#include "drivertests/host.h"
 
 namespace qv::cli {
 
 struct HostSettings {
-  std::string port;        // as the console's port combo would hold it
-  DWORD speed = 115200;    // each test opens at this speed
-  int cycles = 1;          // "Loop tests": cycles a looping test runs
-  DWORD interval = 0;      // the open/close loop's repeat interval, ms
+  std::string port;      // as the console's port combo would hold it
+  DWORD speed = 115200;  // each test opens at this speed
+  int cycles = 1;        // "Loop tests": cycles a looping test runs
+  DWORD interval = 0;    // the open/close loop's repeat interval, ms
   std::string source = "Random";
-  int startPhase = 0;      // 0: the command line is empty
-  bool verbose = false;    // the console's log lines on standard error
+  int startPhase = 0;    // 0: the command line is empty
+  bool verbose = false;  // the console's log lines on standard error
   // A virtual port's far end alters the byte at this position of what it sends back after each
   // open (-1: never), so that the echo test's difference can be seen.
   long long alterByte = -1;

@@ -6,16 +6,16 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/sync/process_counts.h"
-#include "platform/sync/kernel_object.h"
-#include "platform/sync/last_error.h"
-#include "platform/sync/thread.h"
-#include "drivertests/port_handle.h"
 #include "drivertests/baud_scan_run.h"
 #include "drivertests/open_close_loop.h"
+#include "drivertests/port_handle.h"
 #include "drivertests/set_config.h"
 #include "drivertests/timeouts.h"
 #include "drivertests/write_interrupt.h"
+#include "platform/sync/kernel_object.h"
+#include "platform/sync/last_error.h"
+#include "platform/sync/process_counts.h"
+#include "platform/sync/thread.h"
 
 namespace qv::cli {
 namespace {
@@ -150,7 +150,8 @@ struct TimeoutsPanelState {
 
 // What a read of one byte may take under these timeouts; -1 when it waits for the byte.
 long long ReadBoundMs(const COMMTIMEOUTS& t) {
-  const DWORD multiplier = t.ReadTotalTimeoutMultiplier == MAXDWORD ? 0 : t.ReadTotalTimeoutMultiplier;
+  const DWORD multiplier =
+      t.ReadTotalTimeoutMultiplier == MAXDWORD ? 0 : t.ReadTotalTimeoutMultiplier;
   const DWORD constant = t.ReadTotalTimeoutConstant == MAXDWORD ? 0 : t.ReadTotalTimeoutConstant;
   if (multiplier == 0 && constant == 0) return t.ReadIntervalTimeout == MAXDWORD ? 0 : -1;
   return static_cast<long long>(multiplier) + constant;
@@ -160,11 +161,12 @@ void Timeouts(CliHost& host, TestResult& result) {
   static TimeoutsPanelState* panel = new TimeoutsPanelState;
   static qv::drivertests::TimeoutsTest* test = nullptr;
   if (test == nullptr) {
-    qv::drivertests::TimeoutsState state{&panel->stepCounter, &panel->savedTimeouts, &panel->thread};
-    test = new qv::drivertests::TimeoutsTest(
-        host, state, [&host](std::function<void(TestHost&)> body) {
-          return host.StartWorker(std::move(body));
-        });
+    qv::drivertests::TimeoutsState state{&panel->stepCounter, &panel->savedTimeouts,
+                                         &panel->thread};
+    test = new qv::drivertests::TimeoutsTest(host, state,
+                                             [&host](std::function<void(TestHost&)> body) {
+                                               return host.StartWorker(std::move(body));
+                                             });
   }
   host.CloseConnection();
   const int threadsRunning = qv::sync::RunningThreadCount();
@@ -352,14 +354,15 @@ void BaudScan(CliHost& host, TestResult& result) {
 // The system's text for a code, without its line end.
 std::string ReasonText(DWORD code) {
   std::string reason = qv::sync::SystemErrorText(code);
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
+  while (!reason.empty() &&
+         (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
     reason.pop_back();
   return reason;
 }
 
 std::string WriteEnd(const qv::drivertests::WriteInterruptTests::Ended& ended) {
-  std::string text = std::to_string(ended.size) + " bytes, ended with " +
-                     std::to_string(ended.error);
+  std::string text =
+      std::to_string(ended.size) + " bytes, ended with " + std::to_string(ended.error);
   const std::string reason = ReasonText(ended.error);
   if (!reason.empty()) text += " (" + reason + ")";
   text += ", " + std::to_string(ended.transferred) + " bytes written";
@@ -397,7 +400,8 @@ void WriteTest(CliHost& host, TestResult& result,
     const std::size_t before = reported;
     tests->PendingWrites();
     report(("still pending " + std::to_string(kWriteEndLimitMs) +
-            " ms after the step, ended by the close").c_str());
+            " ms after the step, ended by the close")
+               .c_str());
     pending -= std::min(pending, reported - before);
   }
   tests.reset();
@@ -407,8 +411,9 @@ void WriteTest(CliHost& host, TestResult& result,
   const std::string doneAtOnce = ReasonText(ERROR_SUCCESS);
   for (const std::string& box : host.Boxes()) {
     if (!doneAtOnce.empty() && box.rfind(doneAtOnce, 0) == 0) {
-      result.Fail("A write was complete when WriteFile returned: the driver took it whole at "
-                  "once, so nothing was pending to interrupt");
+      result.Fail(
+          "A write was complete when WriteFile returned: the driver took it whole at "
+          "once, so nothing was pending to interrupt");
       break;
     }
   }
@@ -423,9 +428,8 @@ void WriteTest(CliHost& host, TestResult& result,
 
 const std::vector<std::string>& DriverTestNames() {
   static const std::vector<std::string> names = {
-      "open-close",  "timeouts",    "echo",        "setconfig",
-      "baud-scan",   "write-close", "write-baud",  "write-flush",
-      "write-txabort", "write-txclear", "write-cancel"};
+      "open-close", "timeouts",    "echo",          "setconfig",     "baud-scan",   "write-close",
+      "write-baud", "write-flush", "write-txabort", "write-txclear", "write-cancel"};
   return names;
 }
 

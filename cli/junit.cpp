@@ -83,8 +83,8 @@ std::string JUnitXml(const RunDescription& run, const std::vector<TestResult>& r
     total += r.seconds;
   }
   const std::string counts = " tests=\"" + std::to_string(results.size()) + "\" failures=\"" +
-                             std::to_string(failures) + "\" errors=\"0\" time=\"" +
-                             Seconds(total) + "\"";
+                             std::to_string(failures) + "\" errors=\"0\" time=\"" + Seconds(total) +
+                             "\"";
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   xml += "<testsuites name=\"quor_vix-cli\"" + counts + ">\n";
   xml += "  <testsuite name=\"" + XmlEscape(run.port) + "\"" + counts + " skipped=\"0\"" +

@@ -23,6 +23,7 @@
 #include "cli/driver_tests.h"
 #include "cli/junit.h"
 #include "cli/options.h"
+#include "drivertests/port_path.h"
 #include "engine/comm.h"
 #include "platform/comm/port_names.h"
 #include "platform/comm/virtual_port_control.h"
@@ -31,7 +32,6 @@
 #include "platform/sync/kernel_object.h"
 #include "platform/sync/last_error.h"
 #include "platform/ui/ui_thread.h"
-#include "drivertests/port_path.h"
 
 namespace {
 
@@ -81,7 +81,8 @@ bool PortOpens(const std::string& name) {
   }
   const DWORD code = GetLastError();
   std::string reason = qv::sync::SystemErrorText(code);
-  while (!reason.empty() && std::isspace(static_cast<unsigned char>(reason.back()))) reason.pop_back();
+  while (!reason.empty() && std::isspace(static_cast<unsigned char>(reason.back())))
+    reason.pop_back();
   std::fprintf(stderr, "quor_vix-cli: cannot open port \"%s\": %s (error %u)\n", name.c_str(),
                reason.c_str(), unsigned(code));
   if (code == ERROR_ACCESS_DENIED) std::fprintf(stderr, "%s\n", AccessHint(name).c_str());

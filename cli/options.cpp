@@ -30,7 +30,9 @@ std::string UsageText() {
          "  quor_vix-cli run TEST [TEST...] --port NAME [options]\n"
          "      Runs the driver tests on the port, one after the other.\n"
          "\n"
-         "Tests: " + tests + "\n"
+         "Tests: " +
+         tests +
+         "\n"
          "\n"
          "Options of run:\n"
          "  --port NAME          the port to test (vloop0, /dev/ttyUSB0, \\\\.\\COM1)\n"

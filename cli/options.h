@@ -11,9 +11,9 @@ namespace qv::cli {
 struct RunOptions {
   std::vector<std::string> tests;
   HostSettings host;
-  DWORD blockSize = 0;     // 0: the engine's own
-  bool record = false;     // the record files data_sent.log and data_recv.log
-  std::string junit;       // empty: no JUnit file
+  DWORD blockSize = 0;  // 0: the engine's own
+  bool record = false;  // the record files data_sent.log and data_recv.log
+  std::string junit;    // empty: no JUnit file
   // Virtual ports only: a driver that breaks its contract, so that failing verdicts can be seen.
   bool ignoreReadTimeouts = false;
   bool neverCompleteWrites = false;
@@ -21,8 +21,7 @@ struct RunOptions {
 };
 
 // The options of "run" (argv after "run"). False with the reason in *error.
-bool ParseRunOptions(const std::vector<std::string>& args, RunOptions* options,
-                     std::string* error);
+bool ParseRunOptions(const std::vector<std::string>& args, RunOptions* options, std::string* error);
 
 // The usage text.
 std::string UsageText();

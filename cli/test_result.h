@@ -8,14 +8,16 @@
 namespace qv::cli {
 
 struct TestResult {
-  std::string name;          // as given on the command line ("echo")
+  std::string name;  // as given on the command line ("echo")
   bool passed = false;
-  std::string failure;       // the first text that failed the test
+  std::string failure;  // the first text that failed the test
   double seconds = 0;
   // Measured values, in the order measured: ("cycles_per_second", "812.4").
   std::vector<std::pair<std::string, std::string>> figures;
 
-  void Figure(const std::string& key, const std::string& value) { figures.emplace_back(key, value); }
+  void Figure(const std::string& key, const std::string& value) {
+    figures.emplace_back(key, value);
+  }
   void Fail(const std::string& text) {
     if (passed || failure.empty()) failure = text;
     passed = false;

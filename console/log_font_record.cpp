@@ -17,10 +17,8 @@ double ScreenDpi() {
 LOGFONTA LogFontFromFont(const QFont& font) {
   LOGFONTA lf{};
   const double dpi = ScreenDpi();
-  if (font.pointSizeF() > 0)
-    lf.lfHeight = -LONG(std::lround(font.pointSizeF() * dpi / 72.0));
-  else if (font.pixelSize() > 0)
-    lf.lfHeight = -LONG(font.pixelSize());
+  if (font.pointSizeF() > 0) lf.lfHeight = -LONG(std::lround(font.pointSizeF() * dpi / 72.0));
+  else if (font.pixelSize() > 0) lf.lfHeight = -LONG(font.pixelSize());
   lf.lfWeight = font.weight();
   lf.lfItalic = font.italic() ? 1 : 0;
   lf.lfUnderline = font.underline() ? 1 : 0;
@@ -48,8 +46,7 @@ QFont FontFromLogFont(const LOGFONTA& lf) {
   // A damaged record must not ask for a font of millions of points.
   if (lf.lfHeight < 0)
     font.setPointSizeF(std::clamp(double(-qint64(lf.lfHeight)) * 72.0 / dpi, 1.0, 500.0));
-  else if (lf.lfHeight > 0)
-    font.setPixelSize(int(std::min<LONG>(lf.lfHeight, 1000)));
+  else if (lf.lfHeight > 0) font.setPixelSize(int(std::min<LONG>(lf.lfHeight, 1000)));
   if (lf.lfWeight > 0) font.setWeight(QFont::Weight(std::clamp<LONG>(lf.lfWeight, 1, 1000)));
   font.setItalic(lf.lfItalic != 0);
   font.setUnderline(lf.lfUnderline != 0);

@@ -338,9 +338,9 @@ QRect LogView::CharacterRect(qsizetype offset) const {
   if (offset < 0 || offset > text_.size()) return QRect();
   const int row = RowOfOffset(offset);
   const qreal x = Measure(rowStarts_[size_t(row)], offset);
-  const qreal w = offset < text_.size() ? (text_[offset] == u'\t' ? NextTab(x) - x
-                                                                  : Advance(text_[offset]))
-                                        : 1;
+  const qreal w = offset < text_.size()
+                      ? (text_[offset] == u'\t' ? NextTab(x) - x : Advance(text_[offset]))
+                      : 1;
   const int y = kMargin + (row - FirstVisibleRow()) * lineHeight_;
   return QRect(kMargin + int(x), y, std::max(1, int(std::ceil(w))), lineHeight_);
 }

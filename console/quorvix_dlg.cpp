@@ -10,13 +10,14 @@
 #include <cstdio>
 
 #include "console/app_icon.h"
-#include "console/quorvix_dlg_devices.h"
 #include "console/log_font_record.h"
 #include "console/log_view.h"
 #include "console/port_discovery.h"
+#include "console/quorvix_dlg_devices.h"
 #include "console/quorvix_dlg_port.h"
 #include "console/received_text.h"
 #include "console/window_placement.h"
+#include "drivertests/port_handle.h"
 #include "engine/comm.h"
 #include "platform/devices/device_watch.h"
 #include "platform/store/profile_store.h"
@@ -27,7 +28,6 @@
 #include "platform/ui/ui_thread.h"
 #include "support/mru_combo_box.h"
 #include "telephony/line_open.h"
-#include "drivertests/port_handle.h"
 #include "tools/tool_kdobj.h"
 #include "tools/tool_states.h"
 #include "tools/tool_tests.h"
@@ -123,7 +123,8 @@ bool CQuorvixDlg::OnInitDialog() {
 
   // 4. The main dialog's placement: position and size only, never smaller than the template.
   const QByteArray stored =
-      qv::store::GetProfileBinary(kSettings, QStringLiteral("WindowPlacement")).value_or(QByteArray());
+      qv::store::GetProfileBinary(kSettings, QStringLiteral("WindowPlacement"))
+          .value_or(QByteArray());
   RestoreMainPlacement(stored);
 
   // 5. The panels, hidden, owned by this dialog: test, states, object panel.
@@ -167,8 +168,7 @@ bool CQuorvixDlg::OnInitDialog() {
           qv::store::GetProfileBinary(kSettings, QStringLiteral("ConsoleFont"))
               .value_or(QByteArray())))
     logFont_ = qv::console::FontFromLogFont(*record);
-  else
-    logFont_ = log_ ? log_->font() : font();
+  else logFont_ = log_ ? log_->font() : font();
   ApplyLogFont(logFont_);
   if (log_) log_->SetTabStopDistance(Units().X(kLogTabStop));
 
@@ -375,7 +375,8 @@ void CQuorvixDlg::OnDestroy() {
   WriteSettings();
   // 8. The telephony line service.
   StopTelephony();
-  if (CommConnection.console.Load() == static_cast<ConsoleSink*>(this)) CommConnection.console = nullptr;
+  if (CommConnection.console.Load() == static_cast<ConsoleSink*>(this))
+    CommConnection.console = nullptr;
 }
 
 void CQuorvixDlg::WriteSettings() {

@@ -59,13 +59,13 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink, public Ob
   void UpdateData(bool fromControls);
 
   // Members bound to controls (data exchange).
-  QString m_PortName;    // 1000, as displayed
-  QString m_FileName;    // 1016
-  int m_PNPaware = 0;    // 1025
-  int m_HexMode = 0;     // 1028
-  int m_Verbose = 1;     // 1033
-  int m_VerbTime = 0;    // 1034
-  int m_VerboseMore = 0; // 1029
+  QString m_PortName;     // 1000, as displayed
+  QString m_FileName;     // 1016
+  int m_PNPaware = 0;     // 1025
+  int m_HexMode = 0;      // 1028
+  int m_Verbose = 1;      // 1033
+  int m_VerbTime = 0;     // 1034
+  int m_VerboseMore = 0;  // 1029
 
   LogView* Log() const { return log_; }
   QFont LogFont() const { return logFont_; }

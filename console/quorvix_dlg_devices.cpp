@@ -12,11 +12,11 @@
 #include <cstring>
 
 #include "console/quorvix_dlg.h"
+#include "drivertests/port_handle.h"
 #include "platform/comm/port_names.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/devices/device_watch.h"
 #include "platform/ui/qt/queued_call.h"
-#include "drivertests/port_handle.h"
 
 namespace qv::console {
 namespace {
@@ -156,13 +156,12 @@ DeviceChangeLine DescribeDeviceChange(UINT eventCode, const DEV_BROADCAST_HDR* d
   } else if (data) {
     line += " : ";
     switch (data->dbch_devicetype) {
-      case DBT_DEVTYP_OEM:
-        detail = "OEM ...";
-        break;
+      case DBT_DEVTYP_OEM: detail = "OEM ..."; break;
       case DBT_DEVTYP_DEVNODE:
         out.portsChanged = true;
-        detail = "DEVNODE " +
-                 std::to_string(int(reinterpret_cast<const DEV_BROADCAST_DEVNODE*>(data)->dbcd_devnode));
+        detail =
+            "DEVNODE " +
+            std::to_string(int(reinterpret_cast<const DEV_BROADCAST_DEVNODE*>(data)->dbcd_devnode));
         break;
       case DBT_DEVTYP_VOLUME:
         detail = VolumeText(*reinterpret_cast<const DEV_BROADCAST_VOLUME*>(data), verboseMore,
@@ -179,9 +178,7 @@ DeviceChangeLine DescribeDeviceChange(UINT eventCode, const DEV_BROADCAST_HDR* d
         out.quiet = true;
         break;
       }
-      default:
-        detail = std::to_string(int(data->dbch_devicetype));
-        break;
+      default: detail = std::to_string(int(data->dbch_devicetype)); break;
     }
   }
   out.text = Bounded(line + Bounded(detail));
@@ -195,8 +192,8 @@ void AddVirtualPlugActions(QMenu& menu) {
   for (const qv::comm::VirtualPortInfo& port : ports) {
     const std::string name = port.name;
     const bool plugged = port.plugged;
-    const QString text =
-        (plugged ? QStringLiteral("Unplug ") : QStringLiteral("Plug ")) + QString::fromStdString(name);
+    const QString text = (plugged ? QStringLiteral("Unplug ") : QStringLiteral("Plug ")) +
+                         QString::fromStdString(name);
     QObject::connect(menu.addAction(text), &QAction::triggered, &menu, [name, plugged] {
       if (plugged) {
         qv::comm::UnplugVirtualPort(name);
@@ -226,8 +223,8 @@ void CQuorvixDlg::StartDeviceWatch() {
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
   filter.dbcc_classguid = GUID_CLASS_USB_DEVICE;
   // Not checked: without it only the interface events are missing.
-  devNotify_ = RegisterDeviceNotificationA(deviceWatch_.get(), &filter,
-                                           DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
+  devNotify_ =
+      RegisterDeviceNotificationA(deviceWatch_.get(), &filter, DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
 }
 
 void CQuorvixDlg::UnregisterDeviceWatch() {

@@ -16,7 +16,10 @@
 
 #include "console/port_discovery.h"
 #include "console/quorvix_dlg.h"
+#include "drivertests/port_handle.h"
+#include "drivertests/port_path.h"
 #include "engine/comm.h"
+#include "engine/config_dump.h"
 #include "platform/comm/comm_api.h"
 #include "platform/comm/port_names.h"
 #include "platform/sync/event.h"
@@ -24,12 +27,9 @@
 #include "platform/sync/last_error.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/qt/comm_config_dialog.h"
-#include "engine/config_dump.h"
 #include "platform/ui/qt/qt_ui.h"
 #include "support/reporting/checked_call.h"
 #include "telephony/line_open.h"
-#include "drivertests/port_path.h"
-#include "drivertests/port_handle.h"
 #include "tools/tool_kdobj.h"
 #include "tools/tool_states.h"
 #include "tools/tool_tests.h"
@@ -224,7 +224,8 @@ void CQuorvixDlg::PortOpened(int start) {
   EnableDlgItem(IDC_OPENCLOSE, true);
 
   // 2.-5. 8N1 at the chosen speed, and what the driver made of it.
-  CheckDriverBaud(qv::drivertests::ApplyOpenLineSettings(hPort, DWORD(SelectedSpeed()), kSourceModule));
+  CheckDriverBaud(
+      qv::drivertests::ApplyOpenLineSettings(hPort, DWORD(SelectedSpeed()), kSourceModule));
 
   // 6. Nothing left over from before goes out.
   qv::drivertests::PurgeLeftOverOutput(hPort, kSourceModule);

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "platform/types.h"
 #include "drivertests/port_path.h"
+#include "platform/types.h"
 
 namespace qv::console {
 

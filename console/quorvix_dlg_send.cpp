@@ -7,12 +7,12 @@
 
 #include "console/quorvix_dlg.h"
 #include "console/send_file.h"
+#include "drivertests/port_handle.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
 #include "platform/ui/qt/qt_ui.h"
 #include "support/file_dialog_ex.h"
 #include "support/mru_combo_box.h"
-#include "drivertests/port_handle.h"
 #include "tools/tool_kdobj.h"
 
 namespace {

@@ -1,9 +1,9 @@
 // The console's side of the telephony line service: its registration at start and end, the
 // "Open with TAPI" button, and what a connected call's handle does to the console's port.
 #include "console/quorvix_dlg.h"
+#include "drivertests/port_handle.h"
 #include "platform/ui/qt/qt_ui.h"
 #include "telephony/line_open.h"
-#include "drivertests/port_handle.h"
 
 namespace {
 

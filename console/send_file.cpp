@@ -1,8 +1,8 @@
 #include "console/send_file.h"
 
-#include <QString>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <QString>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,7 +24,7 @@ namespace {
 constexpr const char* kModule = "quor_vixDlg";
 constexpr const char* kCaption = "quor_vix";
 constexpr std::uint64_t kRequestMax = 0xFFFFFFFFu;  // a write request's byte count is 32 bits
-constexpr std::uint64_t kFrameFixed = 24;          // the frame's bytes besides title and content
+constexpr std::uint64_t kFrameFixed = 24;           // the frame's bytes besides title and content
 
 void PutU16(BYTE* at, std::uint16_t v) {
   at[0] = BYTE(v);
@@ -52,9 +52,8 @@ std::optional<std::uint64_t> GroupMemoryLimit() {
 std::uint64_t ProcessMemoryLimit() {
   const long pages = ::sysconf(_SC_PHYS_PAGES);
   const long pageSize = ::sysconf(_SC_PAGESIZE);
-  std::uint64_t limit = pages > 0 && pageSize > 0
-                            ? std::uint64_t(pages) * std::uint64_t(pageSize)
-                            : std::uint64_t(-1);
+  std::uint64_t limit = pages > 0 && pageSize > 0 ? std::uint64_t(pages) * std::uint64_t(pageSize)
+                                                  : std::uint64_t(-1);
   for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
     struct rlimit r;
     if (::getrlimit(resource, &r) == 0 && r.rlim_cur != RLIM_INFINITY)

@@ -122,15 +122,17 @@ std::int64_t Overlap(std::int64_t a0, std::int64_t a1, std::int64_t b0, std::int
 struct Edges {
   std::int64_t left, top, right, bottom;
   explicit Edges(const QRect& r)
-      : left(r.x()), top(r.y()), right(std::int64_t(r.x()) + r.width()),
+      : left(r.x()),
+        top(r.y()),
+        right(std::int64_t(r.x()) + r.width()),
         bottom(std::int64_t(r.y()) + r.height()) {}
 };
 
 bool Reachable(const QRect& outer, const QRect& area) {
   const Edges w(outer), a(area);
   const bool titleInside = w.top >= a.top && w.top < a.bottom;
-  return titleInside && Overlap(w.left, w.right, a.left, a.right) >= std::min<std::int64_t>(
-                                                                        kGrip, w.right - w.left);
+  return titleInside && Overlap(w.left, w.right, a.left, a.right) >=
+                            std::min<std::int64_t>(kGrip, w.right - w.left);
 }
 
 std::int64_t Distance(const QRect& outer, const QRect& area) {
@@ -155,8 +157,7 @@ void GiveOuterSize(RECT& r, QSize size, bool atLeast) {
 
 QRect OuterRectOf(const RECT& r) {
   const auto extent = [](LONG from, LONG to) {
-    return int(std::clamp<std::int64_t>(std::int64_t(to) - std::int64_t(from), 1,
-                                        QWIDGETSIZE_MAX));
+    return int(std::clamp<std::int64_t>(std::int64_t(to) - std::int64_t(from), 1, QWIDGETSIZE_MAX));
   };
   // right - left <= INT_MAX - left, so the last pixel is always within int.
   return QRect(r.left, r.top, extent(r.left, r.right), extent(r.top, r.bottom));

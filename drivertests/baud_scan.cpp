@@ -37,8 +37,9 @@ bool ScanBaudRates(const std::function<HANDLE()>& port, DWORD last, const BaudSc
     bool kept = false;
     if (SetCommState(port(), &dcb)) {
       DCB readBack;
-      kept = qv::support::CheckLastError(kModule, [&] { return GetCommState(port(), &readBack); }) &&
-             readBack.BaudRate == rate;
+      kept =
+          qv::support::CheckLastError(kModule, [&] { return GetCommState(port(), &readBack); }) &&
+          readBack.BaudRate == rate;
     }
     if (kept) {
       if (runStart == 0) runStart = rate;

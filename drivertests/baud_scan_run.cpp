@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "drivertests/port_handle.h"
 #include "drivertests/baud_scan.h"
+#include "drivertests/port_handle.h"
 
 namespace qv::drivertests {
 

@@ -1,5 +1,6 @@
 #include "drivertests/block_echo.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -9,23 +10,22 @@
 #include <fstream>
 #include <new>
 #include <sstream>
-#include <unistd.h>
 
+#include "drivertests/port_handle.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
 #include "platform/sync/clock.h"
 #include "platform/sync/event.h"
 #include "support/reporting/checked_call.h"
-#include "drivertests/port_handle.h"
 
 namespace qv::drivertests {
 namespace {
 
 constexpr const char* kSourceModule = "ToolTests";
 constexpr int kBlocksPerCycle = 10;
-constexpr DWORD kBlockWait = 10000;     // per block, whatever the size or speed
-constexpr DWORD kSettleTime = 1500;     // for the read pending under the old timeouts to end
-constexpr DWORD kAckSlice = 20;         // the read thread's look at whether anyone still waits
+constexpr DWORD kBlockWait = 10000;  // per block, whatever the size or speed
+constexpr DWORD kSettleTime = 1500;  // for the read pending under the old timeouts to end
+constexpr DWORD kAckSlice = 20;      // the read thread's look at whether anyone still waits
 constexpr const char* kImageSource = "quor_vix.exe";
 constexpr const char* kRandomSource = "Random";
 
@@ -137,8 +137,8 @@ std::vector<BYTE> BlockEchoData(const std::string& source, std::size_t size, std
   try {
     data.resize(size);
   } catch (const std::bad_alloc&) {
-    *error = Format("Not enough memory for the test data (%zu bytes).\nChoose a smaller block size.",
-                    size);
+    *error = Format(
+        "Not enough memory for the test data (%zu bytes).\nChoose a smaller block size.", size);
     return {};
   }
   std::size_t got = size;
@@ -149,9 +149,10 @@ std::vector<BYTE> BlockEchoData(const std::string& source, std::size_t size, std
   } else {
     FILE* file = std::fopen(source.c_str(), "rb");
     if (file == nullptr) {
-      *error = Format("Cannot open the data file \"%s\": %s.\nType \"Random\", \"quor_vix.exe\" "
-                      "or the name of a file of at least %zu bytes.",
-                      source.c_str(), std::strerror(errno), size);
+      *error = Format(
+          "Cannot open the data file \"%s\": %s.\nType \"Random\", \"quor_vix.exe\" "
+          "or the name of a file of at least %zu bytes.",
+          source.c_str(), std::strerror(errno), size);
       return {};
     }
     got = std::fread(data.data(), 1, size, file);
@@ -159,9 +160,10 @@ std::vector<BYTE> BlockEchoData(const std::string& source, std::size_t size, std
   }
   if (got < size) {
     // The test sends only what the source holds: a shorter source is refused, not padded.
-    *error = Format("\"%s\" gives %zu bytes, the test needs %zu (10 blocks).\nChoose a smaller "
-                    "block size or a longer source.",
-                    source.c_str(), got, size);
+    *error = Format(
+        "\"%s\" gives %zu bytes, the test needs %zu (10 blocks).\nChoose a smaller "
+        "block size or a longer source.",
+        source.c_str(), got, size);
     return {};
   }
   return data;
@@ -175,8 +177,7 @@ void RunBlockEcho(TestHost& host, BlockEchoShared& shared) {
   const std::string source = host.ItemText(IDC_OVERLAP_FROM);
   const DWORD block = CommConnection.ReadBlockSize;
   std::string error;
-  std::vector<BYTE> data =
-      BlockEchoData(source, std::size_t(block) * kBlocksPerCycle, &error);
+  std::vector<BYTE> data = BlockEchoData(source, std::size_t(block) * kBlocksPerCycle, &error);
   if (data.empty()) {
     host.ShowBox(error, kAppTitle, MB_OK | MB_ICONEXCLAMATION);
     host.EnableItem(IDC_RUN_OVERLAP, true);

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "drivertests/host.h"
 #include "engine/shared_word.h"
 #include "platform/types.h"
-#include "drivertests/host.h"
 #include "resources/tests_panel_ids.h"
 
 namespace qv::drivertests {

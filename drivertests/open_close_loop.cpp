@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/sync/clock.h"
 #include "drivertests/port_handle.h"
+#include "platform/sync/clock.h"
 #include "resources/tests_panel_ids.h"
 
 namespace qv::drivertests {

@@ -5,8 +5,8 @@
 
 #include <functional>
 
-#include "platform/types.h"
 #include "drivertests/host.h"
+#include "platform/types.h"
 #include "resources/tests_panel_ids.h"
 
 namespace qv::drivertests {

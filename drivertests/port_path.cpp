@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
+#include "drivertests/port_handle.h"
 #include "engine/comm.h"
 #include "platform/sync/kernel_object.h"
 #include "platform/sync/last_error.h"
 #include "support/reporting/checked_call.h"
-#include "drivertests/port_handle.h"
 
 namespace qv::drivertests {
 namespace {

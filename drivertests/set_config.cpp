@@ -3,8 +3,8 @@
 #include <functional>
 #include <vector>
 
-#include "platform/comm/comm_api.h"
 #include "drivertests/port_handle.h"
+#include "platform/comm/comm_api.h"
 #include "platform/comm/port_names.h"
 
 namespace qv::drivertests {
@@ -45,9 +45,9 @@ std::string SetConfigRoundTrip(const std::string& device, HANDLE port) {
       [name](COMMCONFIG* c, DWORD* size) { return GetDefaultCommConfigA(name, c, size); },
       [name](const COMMCONFIG* c, DWORD size) { return SetDefaultCommConfigA(name, c, size); });
   if (!defaults) return kSetDefaultCommConfigFailed;
-  const bool current = RoundTrip(
-      [port](COMMCONFIG* c, DWORD* size) { return GetCommConfig(port, c, size); },
-      [port](const COMMCONFIG* c, DWORD size) { return SetCommConfig(port, c, size); });
+  const bool current =
+      RoundTrip([port](COMMCONFIG* c, DWORD* size) { return GetCommConfig(port, c, size); },
+                [port](const COMMCONFIG* c, DWORD size) { return SetCommConfig(port, c, size); });
   return current ? kSetConfigSuccess : kSetCommConfigFailed;
 }
 

@@ -4,14 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "drivertests/port_handle.h"
 #include "platform/sync/clock.h"
 #include "platform/sync/kernel_object.h"
 #include "platform/sync/last_error.h"
 #include "platform/sync/thread.h"
 #include "platform/ui/ui_thread.h"
-#include "support/reporting/error_reporting.h"
-#include "drivertests/port_handle.h"
 #include "resources/tests_panel_ids.h"
+#include "support/reporting/error_reporting.h"
 
 namespace qv::drivertests {
 namespace {
@@ -181,8 +181,7 @@ bool TimeoutsTest::Run::Probe() {
     if (SleepEnded(kEchoWaitMs)) return false;
     char c = 0;
     DWORD got = 0;
-    if (Checked(__LINE__, [&] { return ReadFile(port, &c, 1, &got, nullptr); }) ==
-        Outcome::kEnd) {
+    if (Checked(__LINE__, [&] { return ReadFile(port, &c, 1, &got, nullptr); }) == Outcome::kEnd) {
       return false;
     }
     if (got == 1 && c == 'T') return true;
@@ -195,8 +194,7 @@ bool TimeoutsTest::Run::Phase(int phase) {
   if (!Ui([&] { host->SetItemText(IDC_PHASE, std::to_string(phase)); })) return false;
   timeouts = PhaseTimeouts(phase);
 
-  if (Guarded(base, __LINE__, [&] { return SetCommTimeouts(port, &timeouts); }) ==
-      Outcome::kEnd) {
+  if (Guarded(base, __LINE__, [&] { return SetCommTimeouts(port, &timeouts); }) == Outcome::kEnd) {
     return false;
   }
 
@@ -225,9 +223,9 @@ bool TimeoutsTest::Run::Phase(int phase) {
   }
 
   // A read that returns at once gets the echo some time to arrive.
-  const bool atOnce = timeouts.ReadTotalTimeoutConstant == 0 &&
-                      (timeouts.ReadIntervalTimeout == MAXDWORD ||
-                       timeouts.ReadTotalTimeoutMultiplier == MAXDWORD);
+  const bool atOnce =
+      timeouts.ReadTotalTimeoutConstant == 0 &&
+      (timeouts.ReadIntervalTimeout == MAXDWORD || timeouts.ReadTotalTimeoutMultiplier == MAXDWORD);
   for (;;) {
     if (atOnce && SleepEnded(kEchoWaitMs)) return false;
     unsigned char c = 0;

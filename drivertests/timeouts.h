@@ -15,9 +15,9 @@
 #include <memory>
 #include <string>
 
+#include "drivertests/host.h"
 #include "engine/shared_word.h"
 #include "platform/comm/comm_api.h"
-#include "drivertests/host.h"
 #include "resources/tests_panel_ids.h"
 
 namespace qv::drivertests {

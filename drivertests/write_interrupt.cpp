@@ -4,6 +4,7 @@
 #include <cstring>
 #include <thread>
 
+#include "drivertests/port_handle.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
 #include "platform/sync/event.h"
@@ -11,7 +12,6 @@
 #include "platform/sync/last_error.h"
 #include "platform/ui/ui_thread.h"
 #include "support/reporting/checked_call.h"
-#include "drivertests/port_handle.h"
 
 namespace qv::drivertests {
 namespace {
@@ -82,14 +82,14 @@ std::string ObjectUploadCommand(DWORD baudRate) {
 std::vector<BYTE> ObjectUpload(DWORD baudRate) {
   const DWORD n = baudRate / 2;
   std::vector<BYTE> object(std::size_t{n} + 32, 0);
-  PutLe(object, 0, n + 28, 4);       // everything after this field
+  PutLe(object, 0, n + 28, 4);  // everything after this field
   PutLe(object, 4, 0x00010001, 4);
-  PutLe(object, 12, 8, 4);           // the name's byte length
-  const char name[] = "Test";        // UTF-16LE, no terminator
+  PutLe(object, 12, 8, 4);     // the name's byte length
+  const char name[] = "Test";  // UTF-16LE, no terminator
   for (int i = 0; i < 4; ++i) object[16 + 2 * i] = static_cast<BYTE>(name[i]);
-  PutLe(object, 24, 1, 2);           // object format 1 (WAV)
+  PutLe(object, 24, 1, 2);  // object format 1 (WAV)
   PutLe(object, 26, 1, 2);
-  PutLe(object, 28, n, 4);           // the content's length
+  PutLe(object, 28, n, 4);  // the content's length
   std::memset(object.data() + 32, 0x63, n);
   return object;
 }
@@ -110,8 +110,8 @@ std::size_t WriteInterruptTests::PendingWrites() {
 void WriteInterruptTests::StartPendingWrite(std::vector<BYTE> data) {
   auto w = std::make_unique<Write>();
   w->data = std::move(data);
-  w->event = qv::support::CheckLastError(
-      kSourceModule, [] { return CreateEventA(nullptr, TRUE, TRUE, nullptr); });
+  w->event = qv::support::CheckLastError(kSourceModule,
+                                         [] { return CreateEventA(nullptr, TRUE, TRUE, nullptr); });
   w->ov.hEvent = w->event;
   const DWORD size = static_cast<DWORD>(w->data.size());
   for (;;) {

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/types.h"
 #include "drivertests/host.h"
+#include "platform/types.h"
 #include "resources/tests_panel_ids.h"
 
 namespace qv::drivertests {
@@ -42,12 +42,12 @@ class WriteInterruptTests {
   WriteInterruptTests(const WriteInterruptTests&) = delete;
   WriteInterruptTests& operator=(const WriteInterruptTests&) = delete;
 
-  void CloseHandleTest();      // 1049
-  void BaudrateChangeTest();   // 1050
-  void FlushTest();            // 1051
-  void PurgeAbortTest();       // 1052
-  void PurgeClearTest();       // 1053
-  void CancelTest();           // 1054
+  void CloseHandleTest();     // 1049
+  void BaudrateChangeTest();  // 1050
+  void FlushTest();           // 1051
+  void PurgeAbortTest();      // 1052
+  void PurgeClearTest();      // 1053
+  void CancelTest();          // 1054
 
   // Releases the writes that have completed since; then those still pending (kept alive here).
   std::size_t PendingWrites();

@@ -28,21 +28,21 @@ struct CommConnectionRecord {
   // part of a record that is zero at program start, and null again once a connection ends: "no
   // connection" is its zero value, and a connection never runs on an invalid handle.
   Word<HANDLE> hPort;
-  Word<HANDLE> hCloseEvent;      // manual reset; set = both threads end
-  Word<HANDLE> hReadThread;      // null while the read thread does not run
+  Word<HANDLE> hCloseEvent;  // manual reset; set = both threads end
+  Word<HANDLE> hReadThread;  // null while the read thread does not run
   Word<DWORD> dwReadThreadId;
-  Word<HANDLE> hWriteThread;     // null while the write thread does not run
-  Word<DWORD> dwWriteThreadId;   // target of WriteComm's posts
-  CommDataCallback OnCommData;   // as given to StartComm (the UI thread's copy)
-  Word<BYTE*> ReadBuffer;        // the read thread's buffer while it runs
+  Word<HANDLE> hWriteThread;         // null while the write thread does not run
+  Word<DWORD> dwWriteThreadId;       // target of WriteComm's posts
+  CommDataCallback OnCommData;       // as given to StartComm (the UI thread's copy)
+  Word<BYTE*> ReadBuffer;            // the read thread's buffer while it runs
   Word<DWORD> ReadBlockSize{4096};   // bytes asked for by each read request
   Word<DWORD> ReadBufferSize{4096};  // the read buffer's size; never below ReadBlockSize
   Word<DWORD> InQueueSize{4096};
   Word<DWORD> OutQueueSize{4096};
-  Word<int> LogData;             // nonzero: append sent/received bytes to the record files
-  Word<DWORD> WriteRequested;    // bytes handed to the write thread
-  Word<DWORD> WriteCompleted;    // bytes reported written
-  Word<ConsoleSink*> console;    // registered by the console when its window is initialised
+  Word<int> LogData;           // nonzero: append sent/received bytes to the record files
+  Word<DWORD> WriteRequested;  // bytes handed to the write thread
+  Word<DWORD> WriteCompleted;  // bytes reported written
+  Word<ConsoleSink*> console;  // registered by the console when its window is initialised
 };
 
 extern CommConnectionRecord CommConnection;

@@ -38,9 +38,7 @@ struct ReadThread {
 };
 
 // After a box or any other call that may block: an abandoned thread goes no further.
-Step Failed() {
-  return qv::sync::IsCurrentThreadAbandoned() ? Step::kAbandoned : Step::kFailed;
-}
+Step Failed() { return qv::sync::IsCurrentThreadAbandoned() ? Step::kAbandoned : Step::kFailed; }
 
 bool StopRequested(const ReadThread& t) {
   return WaitForSingleObject(t.closeEvent, 0) == WAIT_OBJECT_0;
@@ -204,8 +202,7 @@ Step Run(ReadThread& t) {
     const DWORD result = WaitForMultipleObjects(3, waitSet, FALSE, INFINITE);
     if (qv::sync::IsCurrentThreadAbandoned()) return Step::kAbandoned;
     switch (result) {
-      case WAIT_OBJECT_0:
-        return Step::kStopped;
+      case WAIT_OBJECT_0: return Step::kStopped;
       case WAIT_OBJECT_0 + 1:
         // The read request stays outstanding meanwhile.
         step = HandleLineEvent(t, true);
@@ -219,12 +216,8 @@ Step Run(ReadThread& t) {
         step = StartReading(t);
         if (step != Step::kPending) return step;
         break;
-      case WAIT_FAILED:
-        ErrorBox(GetLastError(), "Read WAIT_FAILED: ");
-        return Failed();
-      default:
-        TraceFmt("Unexpected Wait return value");
-        return Step::kFailed;
+      case WAIT_FAILED: ErrorBox(GetLastError(), "Read WAIT_FAILED: "); return Failed();
+      default: TraceFmt("Unexpected Wait return value"); return Step::kFailed;
     }
   }
 }

@@ -34,7 +34,9 @@ void TraceFmt(const char* format, ...) {
   OutputDebugStringA(line);
 }
 
-void AlertBox(const char* text) { MessageBoxA(nullptr, text, kAlertCaption, MB_OK | MB_ICONEXCLAMATION); }
+void AlertBox(const char* text) {
+  MessageBoxA(nullptr, text, kAlertCaption, MB_OK | MB_ICONEXCLAMATION);
+}
 
 void ErrorBox(DWORD code, const char* text) {
   char message[kTraceSize];

@@ -99,20 +99,19 @@ WriteEnd WriteRequest(WriteThread& t, const BYTE* buffer, DWORD count) {
         if (qv::sync::IsCurrentThreadAbandoned()) return WriteEnd::kAbandoned;
         ConsoleRequestClose();
         return CancelOwnRequests(t.port, &t.overlapped.hEvent, 1) ? WriteEnd::kEndThread
-                                                                    : WriteEnd::kInFlight;
+                                                                  : WriteEnd::kInFlight;
       }
       if (result != WAIT_OBJECT_0 + 1) {
         TraceFmt("Unexpected Wait return value");
         ConsoleRequestClose();
         return CancelOwnRequests(t.port, &t.overlapped.hEvent, 1) ? WriteEnd::kEndThread
-                                                                    : WriteEnd::kInFlight;
+                                                                  : WriteEnd::kInFlight;
       }
       if (!GetOverlappedResult(t.port, &t.overlapped, &written, TRUE)) {
         const DWORD failure = GetLastError();
         if (failure == ERROR_INVALID_HANDLE) {
           AlertBox(kInvalidHandleAlert);
-          return qv::sync::IsCurrentThreadAbandoned() ? WriteEnd::kAbandoned
-                                                      : WriteEnd::kEndThread;
+          return qv::sync::IsCurrentThreadAbandoned() ? WriteEnd::kAbandoned : WriteEnd::kEndThread;
         }
         if (failure == ERROR_OPERATION_ABORTED) {
           // A purge dropped the rest of this request; the next one is still written.

@@ -107,14 +107,13 @@ std::string CommPropLine(const BYTE* properties, DWORD bufferSize) {
     const std::string model = WideText(capsBase, end, c.dwModemModelOffset, c.dwModemModelSize);
     const std::string version =
         WideText(capsBase, end, c.dwModemVersionOffset, c.dwModemVersionSize);
-    AppendFormatted(line,
-                    "\r\nMODEMDEVCAPS %d/%d %d:'%s' %x '%s' '%s' '%s' %x %x %x %x %x %x %d %d",
-                    static_cast<int>(c.dwActualSize), static_cast<int>(c.dwRequiredSize),
-                    static_cast<int>(c.dwDevSpecificSize), devSpecific.c_str(),
-                    c.dwModemProviderVersion, manufacturer.c_str(), model.c_str(),
-                    version.c_str(), c.dwDialOptions, c.dwCallSetupFailTimer,
-                    c.dwInactivityTimeout, c.dwSpeakerVolume, c.dwSpeakerMode, c.dwModemOptions,
-                    static_cast<int>(c.dwMaxDTERate), static_cast<int>(c.dwMaxDCERate));
+    AppendFormatted(
+        line, "\r\nMODEMDEVCAPS %d/%d %d:'%s' %x '%s' '%s' '%s' %x %x %x %x %x %x %d %d",
+        static_cast<int>(c.dwActualSize), static_cast<int>(c.dwRequiredSize),
+        static_cast<int>(c.dwDevSpecificSize), devSpecific.c_str(), c.dwModemProviderVersion,
+        manufacturer.c_str(), model.c_str(), version.c_str(), c.dwDialOptions,
+        c.dwCallSetupFailTimer, c.dwInactivityTimeout, c.dwSpeakerVolume, c.dwSpeakerMode,
+        c.dwModemOptions, static_cast<int>(c.dwMaxDTERate), static_cast<int>(c.dwMaxDCERate));
   }
   return line;
 }

@@ -28,13 +28,13 @@ constexpr std::uint32_t kObjectFrameVersion = 0x00010001;
 // What CheckObjectFrame found wrong, in the order the checks run.
 enum class FrameFault {
   kNone,
-  kTooShort,          // fewer bytes than the fixed fields need
-  kLengthField,       // first field is not the count of the bytes that follow it
-  kVersion,           // second field is not 0x00010001
-  kTitleTag,          // title record header is not 0, 0
-  kTitleSize,         // odd title size, or a title that runs past the frame
-  kContentTag,        // content record's second word is not 1
-  kContentSize,       // content size does not fill the rest of the frame exactly
+  kTooShort,     // fewer bytes than the fixed fields need
+  kLengthField,  // first field is not the count of the bytes that follow it
+  kVersion,      // second field is not 0x00010001
+  kTitleTag,     // title record header is not 0, 0
+  kTitleSize,    // odd title size, or a title that runs past the frame
+  kContentTag,   // content record's second word is not 1
+  kContentSize,  // content size does not fill the rest of the frame exactly
 };
 
 struct ObjectFrameInfo {

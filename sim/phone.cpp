@@ -218,10 +218,8 @@ class Phone final : public Device {
   Outcome NumberSetting(const AtCommand& cmd, std::uint32_t& setting, std::uint32_t max,
                         const char* testText) {
     switch (cmd.form) {
-      case AtCommand::Form::kRead:
-        return Info(cmd.name + ": " + std::to_string(setting));
-      case AtCommand::Form::kTest:
-        return Info(testText);
+      case AtCommand::Form::kRead: return Info(cmd.name + ": " + std::to_string(setting));
+      case AtCommand::Form::kTest: return Info(testText);
       case AtCommand::Form::kSet: {
         const auto args = ParseAtArgs(cmd.args);
         if (!args || args->size() != 1) return Outcome::kError;
@@ -232,8 +230,7 @@ class Phone final : public Device {
         setting = a.kind == AtArg::Kind::kNumber ? a.number : 0;
         return Outcome::kOk;
       }
-      case AtCommand::Form::kAction:
-        return Outcome::kError;
+      case AtCommand::Form::kAction: return Outcome::kError;
     }
     return Outcome::kError;
   }
@@ -247,10 +244,8 @@ class Phone final : public Device {
   Outcome CharacterSet(const AtCommand& cmd) {
     static const char* const kSets[] = {"GSM", "IRA", "UCS2", "8859-1"};
     switch (cmd.form) {
-      case AtCommand::Form::kRead:
-        return Info("+CSCS: \"" + charset_ + "\"");
-      case AtCommand::Form::kTest:
-        return Info("+CSCS: (\"GSM\",\"IRA\",\"UCS2\",\"8859-1\")");
+      case AtCommand::Form::kRead: return Info("+CSCS: \"" + charset_ + "\"");
+      case AtCommand::Form::kTest: return Info("+CSCS: (\"GSM\",\"IRA\",\"UCS2\",\"8859-1\")");
       case AtCommand::Form::kSet: {
         const auto args = ParseAtArgs(cmd.args);
         if (!args || args->size() != 1 || (*args)[0].kind != AtArg::Kind::kString) {
@@ -264,8 +259,7 @@ class Phone final : public Device {
         }
         return Outcome::kError;
       }
-      case AtCommand::Form::kAction:
-        return Outcome::kError;
+      case AtCommand::Form::kAction: return Outcome::kError;
     }
     return Outcome::kError;
   }

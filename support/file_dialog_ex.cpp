@@ -11,8 +11,7 @@
 #include "platform/ui/qt/dialog_service.h"
 
 CFileDialogEx::CFileDialogEx(BOOL openFileDialog, const char* defaultExtension,
-                             const char* fileName, DWORD flags, const char* filter,
-                             QWidget* parent)
+                             const char* fileName, DWORD flags, const char* filter, QWidget* parent)
     : open_(openFileDialog != FALSE),
       defaultExtension_(defaultExtension != nullptr ? defaultExtension : ""),
       initialName_(fileName != nullptr ? fileName : ""),

@@ -31,8 +31,8 @@ class CFileDialogEx {
   // remembered for this run). filter is in the form "desc|patterns|...||".
   CFileDialogEx(BOOL openFileDialog, const char* defaultExtension = nullptr,
                 const char* fileName = nullptr,
-                DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
-                const char* filter = nullptr, QWidget* parent = nullptr);
+                DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const char* filter = nullptr,
+                QWidget* parent = nullptr);
 
   // IDOK (1) or IDCANCEL (2).
   int DoModal();

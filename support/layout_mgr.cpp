@@ -53,8 +53,7 @@ void LayoutMgr::Attach(HWND window, int splitXControlId, int splitYControlId, UI
   Attach(static_cast<QWidget*>(window), splitXControlId, splitYControlId, options);
 }
 
-void LayoutMgr::Attach(QWidget* window, int splitXControlId, int splitYControlId,
-                       UINT options) {
+void LayoutMgr::Attach(QWidget* window, int splitXControlId, int splitYControlId, UINT options) {
   if (window == nullptr) return;
   if (window_ != nullptr) Detach();
   window_ = window;
@@ -133,8 +132,7 @@ void LayoutMgr::Attach(QWidget* window, int splitXControlId, int splitYControlId
   const int scrollExtent = style->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, window);
   const int thumbMinimum = style->pixelMetric(QStyle::PM_ScrollBarSliderMin, nullptr, window);
   if (!(options & (kFixedMinWidth | kNoHScrollRoom))) minWidth += 2 * scrollExtent + thumbMinimum;
-  if (!(options & (kFixedMinHeight | kNoVScrollRoom)))
-    minHeight += 2 * scrollExtent + thumbMinimum;
+  if (!(options & (kFixedMinHeight | kNoVScrollRoom))) minHeight += 2 * scrollExtent + thumbMinimum;
   minTrackWidth_ = ClampToInt(minWidth);
   minTrackHeight_ = ClampToInt(minHeight);
 
@@ -179,16 +177,13 @@ bool LayoutMgr::eventFilter(QObject* watched, QEvent* event) {
   if (window_ != nullptr && watched == window_) {
     if (event->type() == QEvent::Resize) {
       const QSize size = static_cast<QResizeEvent*>(event)->size();
-      if (window_->isMinimized())
-        Relayout(kSizeMinimized, 0, 0);
-      else
-        Relayout(kSizeRestored, size.width(), size.height());
+      if (window_->isMinimized()) Relayout(kSizeMinimized, 0, 0);
+      else Relayout(kSizeRestored, size.width(), size.height());
     } else if (event->type() == QEvent::WindowStateChange) {
       // Qt does not always resize a window that is minimised or restored; the state change is
       // the size change that matters.
       const auto* change = static_cast<QWindowStateChangeEvent*>(event);
-      if (window_->isMinimized())
-        Relayout(kSizeMinimized, 0, 0);
+      if (window_->isMinimized()) Relayout(kSizeMinimized, 0, 0);
       else if (change->oldState() & Qt::WindowMinimized)
         Relayout(kSizeRestored, window_->width(), window_->height());
     }

@@ -24,15 +24,17 @@
 class LayoutMgr : public QObject {
  public:
   // Attach options.
-  static constexpr UINT kSizeGrip = 0x1;            // a size grip in the bottom-right corner
-  static constexpr UINT kNoHScrollRoom = 0x2;       // no horizontal scroll-bar room in the minimum width
-  static constexpr UINT kNoVScrollRoom = 0x4;       // no vertical scroll-bar room in the minimum height
-  static constexpr UINT kFixedMinWidth = 0x10;      // minimum client width = initial client width
-  static constexpr UINT kFixedMaxWidth = 0x20;      // maximum outer width = initial outer width
-  static constexpr UINT kFixedMinHeight = 0x40;     // minimum client height = initial client height
-  static constexpr UINT kFixedMaxHeight = 0x80;     // maximum outer height = initial outer height
-  static constexpr UINT kSplitXOnLeftEdge = 0x100;  // split X on the left edge of its control (else right)
-  static constexpr UINT kSplitYOnTopEdge = 0x200;   // split Y on the top edge of its control (else bottom)
+  static constexpr UINT kSizeGrip = 0x1;       // a size grip in the bottom-right corner
+  static constexpr UINT kNoHScrollRoom = 0x2;  // no horizontal scroll-bar room in the minimum width
+  static constexpr UINT kNoVScrollRoom = 0x4;  // no vertical scroll-bar room in the minimum height
+  static constexpr UINT kFixedMinWidth = 0x10;   // minimum client width = initial client width
+  static constexpr UINT kFixedMaxWidth = 0x20;   // maximum outer width = initial outer width
+  static constexpr UINT kFixedMinHeight = 0x40;  // minimum client height = initial client height
+  static constexpr UINT kFixedMaxHeight = 0x80;  // maximum outer height = initial outer height
+  static constexpr UINT kSplitXOnLeftEdge =
+      0x100;  // split X on the left edge of its control (else right)
+  static constexpr UINT kSplitYOnTopEdge =
+      0x200;  // split Y on the top edge of its control (else bottom)
 
   // Bits of a child's "LayoutMgr_flags" property.
   static constexpr int kMoveX = 0x1;

@@ -156,8 +156,7 @@ const VS_FIXEDFILEINFO* VersionInfo::FixedInfo() const {
   if (block_.empty()) return nullptr;
   void* value = nullptr;
   UINT length = 0;
-  if (!VerQueryValueW(block_.data(), u"\\", &value, &length) ||
-      length < sizeof(VS_FIXEDFILEINFO))
+  if (!VerQueryValueW(block_.data(), u"\\", &value, &length) || length < sizeof(VS_FIXEDFILEINFO))
     return nullptr;
   const auto* info = static_cast<const VS_FIXEDFILEINFO*>(value);
   return info->dwSignature == VS_FFI_SIGNATURE ? info : nullptr;
@@ -172,8 +171,7 @@ std::string VersionInfo::GetVersionText() const {
   char text[64];
   if (info->dwFileFlags & VS_FF_PRERELEASE)
     std::snprintf(text, sizeof text, "%u.%02u.%04u", major, minor, build);
-  else
-    std::snprintf(text, sizeof text, "%u.%02u", major, minor);
+  else std::snprintf(text, sizeof text, "%u.%02u", major, minor);
   return text;
 }
 
@@ -181,8 +179,7 @@ DWORD VersionInfo::GetTranslation() const {
   if (block_.empty()) return 0;
   void* value = nullptr;
   UINT length = 0;
-  if (!VerQueryValueW(block_.data(), u"\\VarFileInfo\\Translation", &value, &length) ||
-      length < 4)
+  if (!VerQueryValueW(block_.data(), u"\\VarFileInfo\\Translation", &value, &length) || length < 4)
     return 0;
   const auto* words = static_cast<const unsigned char*>(value);
   const DWORD language = ReadWord(words, 0);

@@ -8,6 +8,7 @@
 namespace {
 
 // LINEERR_ values 0x80000001 up, in order; the two numbers the API leaves unnamed are null.
+// clang-format off
 constexpr const char* kErrorNames[] = {
     "LINEERR_ALLOCATED", "LINEERR_BADDEVICEID", "LINEERR_BEARERMODEUNAVAIL", nullptr,
     "LINEERR_CALLUNAVAIL", "LINEERR_COMPLETIONOVERRUN", "LINEERR_CONFERENCEFULL",
@@ -76,6 +77,7 @@ constexpr const char* kDisconnectModes[] = {
     "LINEDISCONNECTMODE_UNREACHABLE", "LINEDISCONNECTMODE_CONGESTION",
     "LINEDISCONNECTMODE_INCOMPATIBLE", "LINEDISCONNECTMODE_UNAVAIL",
     "LINEDISCONNECTMODE_NODIALTONE"};
+// clang-format on
 
 // The index of a single-bit value (bit 0 is index 0), or -1 when value has no bit or several.
 int SingleBitIndex(DWORD value) {
@@ -152,8 +154,7 @@ const char* LineCallStateDetailName(DWORD callState, DWORD detail) {
       name = BitName(kDisconnectModes, detail);
       fallBack = "LINEDISCONNECTMODE_0x%.8X";
       break;
-    default:
-      break;
+    default: break;
   }
   if (name != nullptr) return name;
   std::snprintf(text, sizeof text, fallBack, unsigned(detail));

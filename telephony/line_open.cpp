@@ -197,7 +197,8 @@ void TelephonyLineOpen::ReleaseCall() {
 
 void TelephonyLineOpen::OnLineCallback(DWORD hDevice, DWORD dwMsg, DWORD /*dwCallbackInstance*/,
                                        DWORD dwParam1, DWORD dwParam2, DWORD dwParam3) {
-  if (g_target != nullptr) g_target->HandleLineMessage(hDevice, dwMsg, dwParam1, dwParam2, dwParam3);
+  if (g_target != nullptr)
+    g_target->HandleLineMessage(hDevice, dwMsg, dwParam1, dwParam2, dwParam3);
 }
 
 std::string LineMessageTrace(DWORD hDevice, DWORD dwMsg, DWORD dwParam1, DWORD dwParam2,
@@ -246,13 +247,10 @@ void TelephonyLineOpen::HandleLineMessage(DWORD hDevice, DWORD dwMsg, DWORD dwPa
       if (dwParam1 >= lineDeviceCount) lineDeviceCount = dwParam1 + 1;
       break;
     case LINE_CALLSTATE:
-      if (dwParam1 == LINECALLSTATE_CONNECTED)
-        OnCallConnected();
-      else
-        hCall = 0;
+      if (dwParam1 == LINECALLSTATE_CONNECTED) OnCallConnected();
+      else hCall = 0;
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -264,7 +262,9 @@ void TelephonyLineOpen::OnCallConnected() {
   Record id(kVarStringFixedSize);
   const LONG first = CallSkipping(
       noHandle,
-      [&] { return lineGetID(0, 0, hCall, LINECALLSELECT_CALL, id.As<VARSTRING>(), kDataModemClass); },
+      [&] {
+        return lineGetID(0, 0, hCall, LINECALLSELECT_CALL, id.As<VARSTRING>(), kDataModemClass);
+      },
       __LINE__);
   if (Skipped(noHandle, first)) return;
   const auto needed = id.NeededSize(kVarStringFixedSize);
@@ -278,10 +278,8 @@ void TelephonyLineOpen::OnCallConnected() {
   DWORD value = 0;
   if (id.Size() >= kVarStringFixedSize + sizeof value)
     std::memcpy(&value, id.Bytes() + kVarStringFixedSize, sizeof value);
-  if (value != 0)
-    host_.OpenCallPort(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(value)));
-  else
-    host_.ClearPort();
+  if (value != 0) host_.OpenCallPort(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(value)));
+  else host_.ClearPort();
 }
 
 }  // namespace qv::telephony

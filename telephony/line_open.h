@@ -65,10 +65,10 @@ class TelephonyLineOpen {
   void HandleLineMessage(DWORD hDevice, DWORD dwMsg, DWORD dwParam1, DWORD dwParam2,
                          DWORD dwParam3);
 
-  HLINEAPP hLineApp = 0;       // the registration with the service
-  DWORD lineDeviceCount = 0;   // the line devices to search
-  HLINE hLine = 0;             // the line of the current attempt
-  HCALL hCall = 0;             // the data-modem call (the service fills it in when placed)
+  HLINEAPP hLineApp = 0;      // the registration with the service
+  DWORD lineDeviceCount = 0;  // the line devices to search
+  HLINE hLine = 0;            // the line of the current attempt
+  HCALL hCall = 0;            // the data-modem call (the service fills it in when placed)
 
  private:
   // Tries one device; true when it matched and the call was placed.

@@ -83,9 +83,7 @@ void UseLibraryBinderForTests(LibraryBinder* binder) {
 using qv::telephony::Forward;
 using qv::telephony::g_slots;
 
-LONG lineClose(HLINE hLine) {
-  return Forward<LONG (*)(HLINE)>("lineClose", g_slots.close, hLine);
-}
+LONG lineClose(HLINE hLine) { return Forward<LONG (*)(HLINE)>("lineClose", g_slots.close, hLine); }
 
 LONG lineDeallocateCall(HCALL hCall) {
   return Forward<LONG (*)(HCALL)>("lineDeallocateCall", g_slots.deallocateCall, hCall);
@@ -98,11 +96,10 @@ LONG lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWO
       lpLineDevCaps);
 }
 
-LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect,
-               VARSTRING* lpDeviceID, const char* lpszDeviceClass) {
+LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, VARSTRING* lpDeviceID,
+               const char* lpszDeviceClass) {
   return Forward<LONG (*)(HLINE, DWORD, HCALL, DWORD, VARSTRING*, const char*)>(
-      "lineGetID", g_slots.getId, hLine, dwAddressID, hCall, dwSelect, lpDeviceID,
-      lpszDeviceClass);
+      "lineGetID", g_slots.getId, hLine, dwAddressID, hCall, dwSelect, lpDeviceID, lpszDeviceClass);
 }
 
 LONG lineInitialize(HLINEAPP* lphLineApp, HINSTANCE hInstance, LINECALLBACK lpfnCallback,
@@ -123,13 +120,13 @@ LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILow
                              DWORD dwAPIHighVersion, DWORD* lpdwAPIVersion,
                              LINEEXTENSIONID* lpExtensionID) {
   return Forward<LONG (*)(HLINEAPP, DWORD, DWORD, DWORD, DWORD*, LINEEXTENSIONID*)>(
-      "lineNegotiateAPIVersion", g_slots.negotiateApiVersion, hLineApp, dwDeviceID,
-      dwAPILowVersion, dwAPIHighVersion, lpdwAPIVersion, lpExtensionID);
+      "lineNegotiateAPIVersion", g_slots.negotiateApiVersion, hLineApp, dwDeviceID, dwAPILowVersion,
+      dwAPIHighVersion, lpdwAPIVersion, lpExtensionID);
 }
 
 LONG lineOpen(HLINEAPP hLineApp, DWORD dwDeviceID, HLINE* lphLine, DWORD dwAPIVersion,
-              DWORD dwExtVersion, DWORD dwCallbackInstance, DWORD dwPrivileges,
-              DWORD dwMediaModes, const LINECALLPARAMS* lpCallParams) {
+              DWORD dwExtVersion, DWORD dwCallbackInstance, DWORD dwPrivileges, DWORD dwMediaModes,
+              const LINECALLPARAMS* lpCallParams) {
   return Forward<LONG (*)(HLINEAPP, DWORD, HLINE*, DWORD, DWORD, DWORD, DWORD, DWORD,
                           const LINECALLPARAMS*)>(
       "lineOpen", g_slots.open, hLineApp, dwDeviceID, lphLine, dwAPIVersion, dwExtVersion,

@@ -15,8 +15,8 @@ LONG lineClose(HLINE hLine);
 LONG lineDeallocateCall(HCALL hCall);
 LONG lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
                     LINEDEVCAPS* lpLineDevCaps);
-LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect,
-               VARSTRING* lpDeviceID, const char* lpszDeviceClass);
+LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, VARSTRING* lpDeviceID,
+               const char* lpszDeviceClass);
 LONG lineInitialize(HLINEAPP* lphLineApp, HINSTANCE hInstance, LINECALLBACK lpfnCallback,
                     const char* lpszAppName, DWORD* lpdwNumDevs);
 LONG lineMakeCall(HLINE hLine, HCALL* lphCall, const char* lpszDestAddress, DWORD dwCountryCode,
@@ -25,8 +25,8 @@ LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILow
                              DWORD dwAPIHighVersion, DWORD* lpdwAPIVersion,
                              LINEEXTENSIONID* lpExtensionID);
 LONG lineOpen(HLINEAPP hLineApp, DWORD dwDeviceID, HLINE* lphLine, DWORD dwAPIVersion,
-              DWORD dwExtVersion, DWORD dwCallbackInstance, DWORD dwPrivileges,
-              DWORD dwMediaModes, const LINECALLPARAMS* lpCallParams);
+              DWORD dwExtVersion, DWORD dwCallbackInstance, DWORD dwPrivileges, DWORD dwMediaModes,
+              const LINECALLPARAMS* lpCallParams);
 LONG lineShutdown(HLINEAPP hLineApp);
 
 namespace qv::telephony {

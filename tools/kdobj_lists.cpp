@@ -119,6 +119,7 @@ const QStringList& ObjectFormatRows() {
 }
 
 const QStringList& ObjectTypeRows() {
+  // clang-format off
   static const QStringList rows = {
       "// sounds",   "WAV",  "MIDI", "IMEL", "AMR",  "QUE1", "QUE2", "MP3",  "MFI",  "AAC",
       "AWB",         "VRDP", "// pictures", "BMP", "JPEG", "FGIF", "PNG", "WBMP", "EMSG",
@@ -126,6 +127,7 @@ const QStringList& ObjectTypeRows() {
       "MJPEG",       "// videos", "AVI", "MPG4", "3GPP", "SVG", "// others", "VCRD", "VCAL",
       "CGPS",        "VCAT", "JAR",  "JAD",  "JAM",  "MMS",  "// aliases", "AGIF",
       "// conflicting", "MP4", "MPG"};
+  // clang-format on
   return rows;
 }
 

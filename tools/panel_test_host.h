@@ -6,8 +6,8 @@
 #include <QPointer>
 #include <atomic>
 
-#include "platform/ui/qt/dialog_template.h"
 #include "drivertests/host.h"
+#include "platform/ui/qt/dialog_template.h"
 
 class CToolTests;
 
@@ -48,6 +48,6 @@ class PanelTestHost : public qv::drivertests::TestHost {
   QPointer<CToolTests> panel_;
   QPointer<qv::ui::TemplateDialog> console_;
   std::atomic<bool> ending_{false};
-  int waitCursors_ = 0;  // UI thread
+  int waitCursors_ = 0;      // UI thread
   int consoleCommands_ = 0;  // UI thread: console commands of tests now running
 };

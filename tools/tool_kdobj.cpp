@@ -11,12 +11,12 @@
 #include <functional>
 #include <optional>
 
+#include "drivertests/port_handle.h"
 #include "engine/comm.h"
 #include "platform/store/profile_store.h"
 #include "support/file_dialog_ex.h"
 #include "tools/kdobj_lists.h"
 #include "tools/object_file_sender.h"
-#include "drivertests/port_handle.h"
 
 namespace {
 
@@ -42,10 +42,10 @@ qv::ui::DialogTemplate KdobjTemplate() {
   t.cx = 184;
   t.cy = 200;
   t.controls = {
-      Control(IDC_KDOBJ_FILE, "EDIT", QString(), ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 5, 5,
-              141, 12),
-      Control(IDC_KDOBJ_BROWSE, "BUTTON", QStringLiteral("..."), BS_PUSHBUTTON | WS_TABSTOP, 149,
-              5, 15, 13),
+      Control(IDC_KDOBJ_FILE, "EDIT", QString(), ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 5, 5, 141,
+              12),
+      Control(IDC_KDOBJ_BROWSE, "BUTTON", QStringLiteral("..."), BS_PUSHBUTTON | WS_TABSTOP, 149, 5,
+              15, 13),
       Control(IDC_STATIC, "STATIC", QStringLiteral("Type DFOM:"), SS_LEFT, 5, 20, 40, 12),
       Control(IDC_KDOBJ_FORMAT, "COMBOBOX", QString(), combo, 48, 20, 37, 110),
       Control(IDC_STATIC, "STATIC", QStringLiteral("SyncAT:"), SS_RIGHT, 88, 20, 30, 12),
@@ -55,19 +55,18 @@ qv::ui::DialogTemplate KdobjTemplate() {
       Control(IDC_STATIC, "BUTTON", QStringLiteral("KOBJ"), BS_GROUPBOX, 7, 52, 170, 91),
       Control(IDC_KDOBJ_QUERY, "BUTTON", QStringLiteral("AT+KDOBJ?"), command, 19, 63, 145, 13),
       Control(IDC_KDOBJ_OPEN, "BUTTON", QStringLiteral("AT+KDOBJ=1,1"), command, 19, 78, 145, 13),
-      Control(IDC_KDOBJ_TITLE_CMD, "BUTTON", QStringLiteral("AT+KDOBJ=2,1,3,0,8"), command, 19,
-              93, 105, 13),
+      Control(IDC_KDOBJ_TITLE_CMD, "BUTTON", QStringLiteral("AT+KDOBJ=2,1,3,0,8"), command, 19, 93,
+              105, 13),
       Control(IDC_KDOBJ_TITLE, "BUTTON", QStringLiteral("Title"), data, 129, 93, 35, 13),
       Control(IDC_KDOBJ_OBJECT_CMD, "BUTTON", QStringLiteral("AT+KDOBJ=2,1,0,1,size"), command, 19,
               108, 105, 13),
       Control(IDC_KDOBJ_SEND, "BUTTON", QStringLiteral("Send"), data, 129, 108, 35, 13),
-      Control(IDC_KDOBJ_CLOSE, "BUTTON", QStringLiteral("AT+KDOBJ=1,0"), command, 19, 123, 145,
-              13),
+      Control(IDC_KDOBJ_CLOSE, "BUTTON", QStringLiteral("AT+KDOBJ=1,0"), command, 19, 123, 145, 13),
       Control(IDC_STATIC, "BUTTON", QStringLiteral("KPSx"), BS_GROUPBOX, 7, 145, 170, 46),
       Control(IDC_KPSL_CMD, "BUTTON", QStringLiteral("AT+CSCS=\"GSM\";+KPSL=\"SOUNDS\",1"), command,
               19, 156, 145, 13),
-      Control(IDC_KPSW_CMD, "BUTTON", QStringLiteral("AT+KPSW=\"WAV\",size"), command, 19, 171,
-              105, 13),
+      Control(IDC_KPSW_CMD, "BUTTON", QStringLiteral("AT+KPSW=\"WAV\",size"), command, 19, 171, 105,
+              13),
       Control(IDC_KPSW_SEND, "BUTTON", QStringLiteral("Send"), data, 129, 171, 35, 13),
   };
   return t;
@@ -83,8 +82,8 @@ int LeadingNumber(const QString& text) {
 // up to its first "."; empty when the name has no ".". Its length in UTF-16 units is what the
 // frame's title takes.
 QString ObjectTitle(const QString& path) {
-  const qsizetype separator = std::max(path.lastIndexOf(QLatin1Char('/')),
-                                       path.lastIndexOf(QLatin1Char('\\')));
+  const qsizetype separator =
+      std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
   const QString name = path.mid(separator + 1);
   const qsizetype dot = name.indexOf(QLatin1Char('.'));
   return dot < 0 ? QString() : name.left(dot);
@@ -129,8 +128,8 @@ CToolKDOBJ::CToolKDOBJ(qv::ui::TemplateDialog* console)
       console_(console),
       sender_(dynamic_cast<ObjectFileSender*>(console)) {
   using namespace qv::store;
-  fileName_ = GetProfileString(kSection, QStringLiteral("KDOBJ_FileName"),
-                               QStringLiteral("test.wav"));
+  fileName_ =
+      GetProfileString(kSection, QStringLiteral("KDOBJ_FileName"), QStringLiteral("test.wav"));
   category_ = GetProfileString(kSection, QStringLiteral("KPSL_Category"), QStringLiteral("SOUNDS"));
   type_ = GetProfileString(kSection, QStringLiteral("KPSW_Type"), QStringLiteral("WAV"));
   format_ = QString::number(GetProfileInt(kSection, QStringLiteral("KDOBJ_Type"), 1));
@@ -288,9 +287,8 @@ void CToolKDOBJ::UpdateCommands() {
 
   // Built by concatenation: a typed "%1" in a field stays text.
   const QString sizeText = size ? QString::number(*size) : QStringLiteral("size");
-  SetDlgItemText(IDC_KDOBJ_OBJECT_CMD,
-                 QStringLiteral("AT+KDOBJ=2,1,0,") + QString::number(format) + QLatin1Char(',') +
-                     sizeText);
+  SetDlgItemText(IDC_KDOBJ_OBJECT_CMD, QStringLiteral("AT+KDOBJ=2,1,0,") + QString::number(format) +
+                                           QLatin1Char(',') + sizeText);
 
   // A group title of the type list ("// ...") or an empty type leaves the command as it was.
   if (!type_.isEmpty() && !type_.startsWith(QLatin1Char('/'))) {

@@ -13,28 +13,28 @@
 #include <QString>
 
 #include "platform/types.h"
-#include "tools/tool_panel.h"
 #include "resources/console_ids.h"
+#include "tools/tool_panel.h"
 
 class ObjectFileSender;
 
 // Control ids of the panel's template.
 enum KdobjControlId : int {
-  IDC_KDOBJ_QUERY = 1009,      // "AT+KDOBJ?"
-  IDC_KDOBJ_OPEN = 1010,       // "AT+KDOBJ=1,1"
-  IDC_KDOBJ_TITLE_CMD = 1011,  // "AT+KDOBJ=2,1,3,0,8": announces the 8 bytes of "Title"
-  IDC_KDOBJ_OBJECT_CMD = 1012, // object command with the format and the file size
-  IDC_KDOBJ_CLOSE = 1013,      // "AT+KDOBJ=1,0"
-  IDC_KPSL_CMD = 1014,         // list command with the category
-  IDC_KPSW_CMD = 1015,         // write command with the type and the object's byte count
+  IDC_KDOBJ_QUERY = 1009,       // "AT+KDOBJ?"
+  IDC_KDOBJ_OPEN = 1010,        // "AT+KDOBJ=1,1"
+  IDC_KDOBJ_TITLE_CMD = 1011,   // "AT+KDOBJ=2,1,3,0,8": announces the 8 bytes of "Title"
+  IDC_KDOBJ_OBJECT_CMD = 1012,  // object command with the format and the file size
+  IDC_KDOBJ_CLOSE = 1013,       // "AT+KDOBJ=1,0"
+  IDC_KPSL_CMD = 1014,          // list command with the category
+  IDC_KPSW_CMD = 1015,          // write command with the type and the object's byte count
   IDC_KDOBJ_FILE = 1016,
   IDC_KDOBJ_BROWSE = 1017,
-  IDC_KDOBJ_TITLE = 1018,      // "Title"
-  IDC_KDOBJ_SEND = 1019,       // "Send" the file raw, after the object command
-  IDC_KPSW_SEND = 1020,        // "Send" the object, after the write command
-  IDC_KDOBJ_FORMAT = 1021,     // object format (DFOM) combo
-  IDC_KPSW_TYPE = 1022,        // SyncAT type combo
-  IDC_KPSL_CATEGORY = 1023,    // SyncAT category combo
+  IDC_KDOBJ_TITLE = 1018,    // "Title"
+  IDC_KDOBJ_SEND = 1019,     // "Send" the file raw, after the object command
+  IDC_KPSW_SEND = 1020,      // "Send" the object, after the write command
+  IDC_KDOBJ_FORMAT = 1021,   // object format (DFOM) combo
+  IDC_KPSW_TYPE = 1022,      // SyncAT type combo
+  IDC_KPSL_CATEGORY = 1023,  // SyncAT category combo
 };
 
 class CToolKDOBJ : public CToolPanel {
@@ -64,8 +64,8 @@ class CToolKDOBJ : public CToolPanel {
 
   // The current values, as last read from the controls.
   QString FileName() const { return fileName_; }
-  QString Category() const { return category_; }  // "KPSL_Category"
-  QString Type() const { return type_; }          // "KPSW_Type"
+  QString Category() const { return category_; }      // "KPSL_Category"
+  QString Type() const { return type_; }              // "KPSW_Type"
   QString ObjectTypeText() const { return format_; }  // the object format text
   // The leading number of the object format text, as stored in "KDOBJ_Type" (atoi).
   int ObjectType() const;

@@ -2,8 +2,8 @@
 
 #include <QCloseEvent>
 
-CToolPanel::CToolPanel(const qv::ui::DialogTemplate& dialogTemplate,
-                       qv::ui::TemplateDialog* owner, int toggleId)
+CToolPanel::CToolPanel(const qv::ui::DialogTemplate& dialogTemplate, qv::ui::TemplateDialog* owner,
+                       int toggleId)
     : TemplateDialog(dialogTemplate, owner), owner_(owner), toggleId_(toggleId) {
   // A tool window above its owner, without a taskbar entry.
   setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

@@ -6,6 +6,7 @@
 #include <QSignalBlocker>
 #include <cstdio>
 
+#include "drivertests/port_handle.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
 #include "platform/ui/message_box.h"
@@ -13,7 +14,6 @@
 #include "platform/ui/qt/queued_call.h"
 #include "platform/ui/ui_thread.h"
 #include "support/reporting/checked_call.h"
-#include "drivertests/port_handle.h"
 #include "tools/states/input_modifiers.h"
 #include "tools/states/states_controls.h"
 
@@ -92,7 +92,8 @@ void CToolStates::EnableControls(bool enable) {
 }
 
 void CToolStates::EnableSignals(bool enable) {
-  for (const int id : {IDC_SIGNALS_IN, IDC_CTS, IDC_DSR, IDC_RING, IDC_RLSD}) EnableDlgItem(id, enable);
+  for (const int id : {IDC_SIGNALS_IN, IDC_CTS, IDC_DSR, IDC_RING, IDC_RLSD})
+    EnableDlgItem(id, enable);
   signalsEnabled_ = enable;
 }
 
@@ -171,8 +172,9 @@ void CToolStates::ShowControlMode(OutputLine& line, DWORD mode) {
   line.toggleMode = mode == RTS_CONTROL_TOGGLE;
   CheckDlgButton(line.id, mode >= 2 ? BST_INDETERMINATE : mode);
   if (QWidget* box = GetDlgItem(line.id))
-    box->setToolTip(line.toggleMode ? QStringLiteral("Toggle mode: the driver drives the line while it sends")
-                                    : QString());
+    box->setToolTip(line.toggleMode
+                        ? QStringLiteral("Toggle mode: the driver drives the line while it sends")
+                        : QString());
 }
 
 DWORD CToolStates::ModeOf(const OutputLine& line) const {
@@ -262,7 +264,8 @@ void CToolStates::OnQueueSizeEdited() {
   if (!inOk || !outOk) {
     MessageBoxA(qv::ui::ToHwnd(this), "Please enter a queue size from 0 to 4294967295 bytes.",
                 "quor_vix", MB_OK | MB_ICONEXCLAMATION);
-    if (QWidget* field = GetDlgItem(inOk ? IDC_OUT_QUEUE_SIZE : IDC_IN_QUEUE_SIZE)) field->setFocus();
+    if (QWidget* field = GetDlgItem(inOk ? IDC_OUT_QUEUE_SIZE : IDC_IN_QUEUE_SIZE))
+      field->setFocus();
   }
   // A size field left empty keeps the size it had.
   SetupComm(hPort, CommConnection.InQueueSize, CommConnection.OutQueueSize);
@@ -322,8 +325,8 @@ void CToolStates::ShowStatus(DWORD status) {
     // A break ended with the port it was set on; a new port starts without one.
     CheckDlgButton(IDC_BREAK, BST_UNCHECKED);
   }
-  SetAlert(kAlertDsrDrops, !(status & MS_DSR_ON) &&
-                               IsDlgButtonChecked(IDC_DSR_SENSITIVITY) == BST_CHECKED);
+  SetAlert(kAlertDsrDrops,
+           !(status & MS_DSR_ON) && IsDlgButtonChecked(IDC_DSR_SENSITIVITY) == BST_CHECKED);
   lastModemStatus_ = status;
 }
 

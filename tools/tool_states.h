@@ -13,8 +13,8 @@
 
 #include "engine/shared_word.h"
 #include "platform/comm/comm_api.h"
-#include "tools/tool_panel.h"
 #include "resources/console_ids.h"
+#include "tools/tool_panel.h"
 
 class CToolStates : public CToolPanel {
  public:

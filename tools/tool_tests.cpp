@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QTimer>
 
+#include "drivertests/open_close_loop.h"
 #include "engine/comm.h"
 #include "platform/store/profile_store.h"
 #include "platform/sync/event.h"
@@ -13,7 +14,6 @@
 #include "platform/ui/ui_thread.h"
 #include "resources/tests_panel_ids.h"
 #include "tools/panel_test_host.h"
-#include "drivertests/open_close_loop.h"
 
 namespace {
 
@@ -65,22 +65,22 @@ qv::ui::DialogTemplate TestsTemplate() {
       Control(IDC_SETCONFIG_STATUS, "STATIC", QString(), SS_LEFT | off, 36, 126, 156, 8),
       Control(IDC_RUN_SETCONFIG, "BUTTON", QStringLiteral("Run Test"), button | off, 196, 123, 44,
               14),
-      Control(IDC_LOGDATA, "BUTTON", QStringLiteral("Record sent/recv packets"), check, 6, 143,
-              120, 10),
+      Control(IDC_LOGDATA, "BUTTON", QStringLiteral("Record sent/recv packets"), check, 6, 143, 120,
+              10),
       Control(IDC_STATIC, "BUTTON", QStringLiteral("Test WriteFile(s) followed by"),
               BS_GROUPBOX | off, 4, 155, 242, 36),
-      Control(IDC_WRITE_CLOSEHANDLE, "BUTTON", QStringLiteral("CloseHandle"), button | off, 10,
-              165, 76, 12),
+      Control(IDC_WRITE_CLOSEHANDLE, "BUTTON", QStringLiteral("CloseHandle"), button | off, 10, 165,
+              76, 12),
       Control(IDC_WRITE_BAUDRATE, "BUTTON", QStringLiteral("Baudrate change"), button | off, 87,
               165, 76, 12),
-      Control(IDC_WRITE_FLUSH, "BUTTON", QStringLiteral("FlushFileBuffers"), button | off, 164,
-              165, 76, 12),
+      Control(IDC_WRITE_FLUSH, "BUTTON", QStringLiteral("FlushFileBuffers"), button | off, 164, 165,
+              76, 12),
       Control(IDC_WRITE_TXABORT, "BUTTON", QStringLiteral("PurgeComm TXABORT"), button | off, 10,
               178, 76, 12),
       Control(IDC_WRITE_TXCLEAR, "BUTTON", QStringLiteral("PurgeComm TXCLEAR"), button | off, 87,
               178, 76, 12),
-      Control(IDC_WRITE_CANCELIO, "BUTTON", QStringLiteral("CancelIo"), button | off, 164, 178,
-              76, 12),
+      Control(IDC_WRITE_CANCELIO, "BUTTON", QStringLiteral("CancelIo"), button | off, 164, 178, 76,
+              12),
       Control(IDC_STATIC, "BUTTON", QStringLiteral("Test Valid Baudrates"), BS_GROUPBOX | off, 4,
               193, 242, 22),
       Control(IDC_STATIC, "STATIC", QStringLiteral("Status: "), SS_LEFT | off, 10, 203, 26, 8),
@@ -129,9 +129,9 @@ bool CToolTests::OnInitDialog() {
   // here is no edit of the user's: it stores nothing.
   initialising_ = true;
   UpdateData(false);
-  SetDlgItemText(IDC_OVERLAP_FROM, qv::store::GetProfileString(
-                                       kSettings, QStringLiteral("OverlapFrom"),
-                                       QStringLiteral("Random")));
+  SetDlgItemText(IDC_OVERLAP_FROM,
+                 qv::store::GetProfileString(kSettings, QStringLiteral("OverlapFrom"),
+                                             QStringLiteral("Random")));
   SetDlgItemText(IDC_BLOCKSIZE, QString::number(CommConnection.ReadBlockSize.Load()));
   initialising_ = false;
   return true;
@@ -328,7 +328,8 @@ void CToolTests::OnTimer(WPARAM id) {
 }
 
 void CToolTests::OnRunOverlap() {
-  StartWorker([this](qv::drivertests::TestHost& host) { qv::drivertests::RunBlockEcho(host, *this); });
+  StartWorker(
+      [this](qv::drivertests::TestHost& host) { qv::drivertests::RunBlockEcho(host, *this); });
 }
 
 void CToolTests::CheckReceivedBlock(const BYTE* data, DWORD count) {

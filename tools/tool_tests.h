@@ -14,14 +14,14 @@
 #include <memory>
 #include <vector>
 
-#include "engine/shared_word.h"
-#include "platform/comm/comm_api.h"
 #include "drivertests/block_echo.h"
 #include "drivertests/host.h"
 #include "drivertests/timeouts.h"
 #include "drivertests/write_interrupt.h"
-#include "tools/tool_panel.h"
+#include "engine/shared_word.h"
+#include "platform/comm/comm_api.h"
 #include "resources/console_ids.h"
+#include "tools/tool_panel.h"
 
 class QTimer;
 class PanelTestHost;
@@ -60,11 +60,11 @@ class CToolTests : public CToolPanel, public qv::drivertests::BlockEchoShared {
   std::function<void(int start)> portOpened;
 
   // Values of the tests.
-  int LoopTests = 0;           // 1030, by data exchange
+  int LoopTests = 0;                           // 1030, by data exchange
   qv::engine::SharedWord<DWORD> LoopInterval;  // 1037, by data exchange, ms (a loop reads it)
-  qv::engine::SharedWord<int> stepCounter;  // the timeouts test's position, 0 when idle
-  COMMTIMEOUTS savedTimeouts{};             // the timeouts of its current phase
-  HANDLE timeoutsThread = nullptr;          // its running thread
+  qv::engine::SharedWord<int> stepCounter;     // the timeouts test's position, 0 when idle
+  COMMTIMEOUTS savedTimeouts{};                // the timeouts of its current phase
+  HANDLE timeoutsThread = nullptr;             // its running thread
 
   // The write-then-interrupt tests, which keep their writes' records while those are pending.
   qv::drivertests::WriteInterruptTests* WriteTests();
@@ -105,8 +105,8 @@ class CToolTests : public CToolPanel, public qv::drivertests::BlockEchoShared {
   int connectionControls_ = 0;
   bool initialising_ = false;
   std::shared_ptr<PanelTestHost> host_;
-  std::vector<HANDLE> workers_;                        // UI thread only
-  std::map<WPARAM, QTimer*> timers_;                   // UI thread only
+  std::vector<HANDLE> workers_;                            // UI thread only
+  std::map<WPARAM, QTimer*> timers_;                       // UI thread only
   std::map<WPARAM, std::function<void()>> timerHandlers_;  // UI thread only
   std::unique_ptr<qv::drivertests::TimeoutsTest> timeouts_;
   std::unique_ptr<qv::drivertests::WriteInterruptTests> writeTests_;

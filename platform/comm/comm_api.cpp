@@ -95,8 +95,7 @@ BOOL FileRead(FileObject& file, void* buffer, DWORD count, DWORD* read, OVERLAPP
   return Result(error);
 }
 
-BOOL FileWrite(FileObject& file, const void* buffer, DWORD count, DWORD* written,
-               OVERLAPPED* ov) {
+BOOL FileWrite(FileObject& file, const void* buffer, DWORD count, DWORD* written, OVERLAPPED* ov) {
   ssize_t n;
   do {
     n = ::write(file.fd(), buffer, count);
@@ -160,8 +159,8 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
   if (notTty) {
     // Any other file opens too; only a character device reads as one.
     struct stat st;
-    const DWORD type = ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) ? FILE_TYPE_CHAR
-                                                                    : FILE_TYPE_DISK;
+    const DWORD type =
+        ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) ? FILE_TYPE_CHAR : FILE_TYPE_DISK;
     // Plain files are used blocking.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     (void)desiredAccess;

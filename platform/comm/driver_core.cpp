@@ -66,8 +66,8 @@ DWORD DriverCore::Open(const DCB& initial) {
   dtrOn_ = dcb_.fDtrControl == DTR_CONTROL_ENABLE || dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE;
   rtsOn_ = dcb_.fRtsControl != RTS_CONTROL_DISABLE;
   const bool dtr = dcb_.fDtrControl != DTR_CONTROL_DISABLE;
-  const bool rts = dcb_.fRtsControl == RTS_CONTROL_ENABLE ||
-                   dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE;
+  const bool rts =
+      dcb_.fRtsControl == RTS_CONTROL_ENABLE || dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE;
   const DWORD error = line_->Start(this, dcb_, dtr, rts);
   if (error != ERROR_SUCCESS) {
     closed_ = true;
@@ -685,8 +685,7 @@ DWORD DriverCore::SetTimeouts(const COMMTIMEOUTS& timeouts) {
   Lock lock(mu_);
   if (const DWORD e = GateLocked(false)) return e;
   // Both MAXDWORD for the interval and the constant is the one combination a driver refuses.
-  if (timeouts.ReadIntervalTimeout == MAXDWORD &&
-      timeouts.ReadTotalTimeoutMultiplier == MAXDWORD &&
+  if (timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == MAXDWORD &&
       timeouts.ReadTotalTimeoutConstant == MAXDWORD) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -748,9 +747,7 @@ DWORD DriverCore::Escape(DWORD function) {
   Lock lock(mu_);
   if (const DWORD e = GateLocked(false)) return e;
   switch (function) {
-    case SETXOFF:
-      escapeXoff_ = true;
-      return ERROR_SUCCESS;
+    case SETXOFF: escapeXoff_ = true; return ERROR_SUCCESS;
     case SETXON:
       escapeXoff_ = false;
       line_->ResumeOutput();
@@ -778,12 +775,9 @@ DWORD DriverCore::Escape(DWORD function) {
       return e;
     }
     case SETBREAK:
-    case CLRBREAK:
-      return line_->SetBreak(function == SETBREAK);
-    case RESETDEV:
-      return ERROR_SUCCESS;
-    default:
-      return ERROR_INVALID_PARAMETER;
+    case CLRBREAK: return line_->SetBreak(function == SETBREAK);
+    case RESETDEV: return ERROR_SUCCESS;
+    default: return ERROR_INVALID_PARAMETER;
   }
 }
 

@@ -120,9 +120,9 @@ class DriverCore final : public LineHost {
   // Held by whoever reads a direct-I/O line; taken before mu_ (the service thread) or tried
   // under it (callers), never waited for under mu_.
   std::mutex rxMu_;
-  std::mutex txMu_;  // the same for whoever writes a direct-I/O line
+  std::mutex txMu_;                // the same for whoever writes a direct-I/O line
   std::uint64_t inputPurges_ = 0;  // RXCLEAR purges so far
-  std::condition_variable done_;  // blocking callers wait here for their request
+  std::condition_variable done_;   // blocking callers wait here for their request
   bool open_ = false;
   bool closed_ = false;
   DWORD removed_ = ERROR_SUCCESS;  // the error of a device that went away

@@ -19,7 +19,7 @@ using Clock = std::chrono::steady_clock;
 
 // What a line can do, for COMMPROP and for the calls that need the feature.
 struct LineCaps {
-  bool modemLines = true;   // DTR/RTS out, CTS/DSR/RING/DCD in, break
+  bool modemLines = true;    // DTR/RTS out, CTS/DSR/RING/DCD in, break
   bool coreCtsFlow = false;  // the line holds output itself on CTS (the core only reports it)
   sim::DeviceDescription description;
 };

@@ -208,15 +208,16 @@ long PosixLine::ReadSome(std::uint8_t* data, std::size_t count) {
 
 void PosixLine::Kick() {
   const std::uint64_t one = 1;
-  if (wakeFd_ >= 0) [[maybe_unused]] auto r = ::write(wakeFd_, &one, sizeof one);
+  if (wakeFd_ >= 0) [[maybe_unused]]
+    auto r = ::write(wakeFd_, &one, sizeof one);
 }
 
 void PosixLine::ArmDeadline(Clock::time_point deadline) {
   if (timerFd_ < 0) return;
   itimerspec expiry{};
   if (deadline != Clock::time_point::max()) {
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                        deadline.time_since_epoch()).count();
+    const auto ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count();
     expiry.it_value.tv_sec = ns / 1000000000;
     expiry.it_value.tv_nsec = ns % 1000000000;
     if (expiry.it_value.tv_sec == 0 && expiry.it_value.tv_nsec == 0) expiry.it_value.tv_nsec = 1;
@@ -250,8 +251,10 @@ void PosixLine::Run() {
     const int ready = ::poll(fds, 3, timeout);
     if (ready < 0 && errno != EINTR) break;
     std::uint64_t count;
-    if (fds[0].revents & POLLIN) [[maybe_unused]] auto r = ::read(wakeFd_, &count, sizeof count);
-    if (fds[2].revents & POLLIN) [[maybe_unused]] auto r = ::read(timerFd_, &count, sizeof count);
+    if (fds[0].revents & POLLIN) [[maybe_unused]]
+      auto r = ::read(wakeFd_, &count, sizeof count);
+    if (fds[2].revents & POLLIN) [[maybe_unused]]
+      auto r = ::read(timerFd_, &count, sizeof count);
     if (stop_) break;
     const short ev = fds[1].revents;
     if (ev & POLLIN) host_->ReceiveReady();

@@ -55,11 +55,11 @@ std::vector<std::uint8_t> ModemSettings(const sim::DeviceDescription& d) {
   ms.dwDevSpecificSize = size;
   ms.dwCallSetupFailTimer = 60;
   ms.dwInactivityTimeout = 0;
-  ms.dwSpeakerVolume = 1;            // medium
-  ms.dwSpeakerMode = 1;              // on while dialling
-  ms.dwPreferredModemOptions = 0x13; // compression, error control, hardware flow control
+  ms.dwSpeakerVolume = 1;             // medium
+  ms.dwSpeakerMode = 1;               // on while dialling
+  ms.dwPreferredModemOptions = 0x13;  // compression, error control, hardware flow control
   ms.dwNegotiatedModemOptions = 0;
-  ms.dwNegotiatedDCERate = 0;        // no call connected
+  ms.dwNegotiatedDCERate = 0;  // no call connected
   std::memcpy(record.data(), &ms, kSettingsFixed);
   return record;
 }
@@ -140,8 +140,8 @@ DWORD BuildCommProp(const LineCaps& caps, DWORD inQueue, DWORD outQueue, COMMPRO
   if (IsModem(caps.description)) provider = ModemDevCaps(caps.description);
   const bool withProvider = !provider.empty() && kPropFixed + provider.size() <= room;
   std::memset(prop, 0, sizeof(COMMPROP));
-  prop->wPacketLength = static_cast<WORD>(
-      withProvider ? kPropFixed + provider.size() : sizeof(COMMPROP));
+  prop->wPacketLength =
+      static_cast<WORD>(withProvider ? kPropFixed + provider.size() : sizeof(COMMPROP));
   prop->wPacketVersion = 2;
   prop->dwServiceMask = SP_SERIALCOMM;
   prop->dwMaxTxQueue = 0;  // no limit

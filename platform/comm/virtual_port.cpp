@@ -383,7 +383,8 @@ void VirtualPort::PostLocked(DeviceCall call) {
 
 Clock::duration VirtualPort::PerByteLocked() const {
   const double seconds = BitsPerCharacter(dcb_) / std::max<DWORD>(dcb_.BaudRate, 1);
-  const auto d = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const auto d =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   return std::max<Clock::duration>(d, Clock::duration(1));
 }
 
@@ -525,7 +526,8 @@ void VirtualPort::Run() {
     if (!txIdle_) next = std::min(next, std::max(txFree_ + perByte, soonest));
     if (!rx_.empty()) {
       const RxChunk& c = rx_.front();
-      next = std::min(next, std::max(c.start + c.perByte * static_cast<long>(c.taken + 1), soonest));
+      next =
+          std::min(next, std::max(c.start + c.perByte * static_cast<long>(c.taken + 1), soonest));
     }
     if (!outbox_.empty() || settingsPending_) kicked_ = true;
     if (next == Clock::time_point::max()) {
@@ -551,8 +553,7 @@ Registry& Ports() {
   static Registry* registry = [] {
     auto* r = new Registry;  // lives until exit: ports may still run while statics go away
     for (const auto& entry : sim::DefaultVirtualPorts()) {
-      r->ports.push_back(
-          std::make_shared<VirtualPort>(entry.name, entry.source, entry.makeDevice));
+      r->ports.push_back(std::make_shared<VirtualPort>(entry.name, entry.source, entry.makeDevice));
     }
     return r;
   }();

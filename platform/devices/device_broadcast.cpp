@@ -23,8 +23,9 @@ BroadcastRecord BroadcastRecord::Port(const std::string& name) {
 
 BroadcastRecord BroadcastRecord::Interface(const GUID& classGuid, const std::string& path) {
   constexpr std::size_t kName = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
-  BroadcastRecord r = Sized(std::max(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A), kName + path.size() + 1),
-                            DBT_DEVTYP_DEVICEINTERFACE);
+  BroadcastRecord r =
+      Sized(std::max(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A), kName + path.size() + 1),
+            DBT_DEVTYP_DEVICEINTERFACE);
   reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(r.Bytes())->dbcc_classguid = classGuid;
   std::memcpy(r.Bytes() + kName, path.c_str(), path.size() + 1);
   return r;

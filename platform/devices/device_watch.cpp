@@ -221,7 +221,8 @@ std::vector<DeviceChange> DeviceEventTranslator::Translate(const DeviceEvent& ev
 
 std::vector<DeviceChange> VirtualPlugChanges(const std::string& name, bool arrived) {
   const BroadcastRecord port = BroadcastRecord::Port(name);
-  const BroadcastRecord iface = BroadcastRecord::Interface(GUID_CLASS_COMPORT, VirtualPortPath(name));
+  const BroadcastRecord iface =
+      BroadcastRecord::Interface(GUID_CLASS_COMPORT, VirtualPortPath(name));
   if (arrived) {
     return {Change(DBT_DEVICEARRIVAL, iface), Change(DBT_DEVICEARRIVAL, port),
             Change(DBT_DEVNODES_CHANGED)};

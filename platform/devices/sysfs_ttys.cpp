@@ -172,7 +172,8 @@ std::vector<PortEntry> ScanTtyDevices(const TtyScanRoots& roots) {
       }
     }
     port.source = TtySourceText(port.name, {driver, detail, link});
-    if (port.description.empty() && roots.sys == "/sys") port.description = UdevTtyModel(tty.string());
+    if (port.description.empty() && roots.sys == "/sys")
+      port.description = UdevTtyModel(tty.string());
     ports.push_back(std::move(port));
   }
   return ports;

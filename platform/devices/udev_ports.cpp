@@ -82,7 +82,8 @@ int ForEachDevice(udev* context, const char* subsystem, Visit visit) {
   udev_list_entry* entry = udev_enumerate_get_list_entry(enumerate.get());
   for (; entry; entry = udev_list_entry_get_next(entry)) {
     // A device that disappears between the scan and this call is simply missing from the list.
-    UdevPtr<udev_device> dev(udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
+    UdevPtr<udev_device> dev(
+        udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
     if (dev) visit(dev.get());
   }
   return 0;

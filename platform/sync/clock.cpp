@@ -8,8 +8,8 @@
 DWORD GetTickCount() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  const unsigned long long ms =
-      static_cast<unsigned long long>(ts.tv_sec) * 1000ull + static_cast<unsigned long long>(ts.tv_nsec) / 1000000ull;
+  const unsigned long long ms = static_cast<unsigned long long>(ts.tv_sec) * 1000ull +
+                                static_cast<unsigned long long>(ts.tv_nsec) / 1000000ull;
   return static_cast<DWORD>(ms);  // modulo 2^32, as the Win32 tick count wraps
 }
 

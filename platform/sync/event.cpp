@@ -79,7 +79,6 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   return WaitForHandles(1, &handle, FALSE, milliseconds, false);
 }
 
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
-                             DWORD milliseconds) {
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
   return WaitForHandles(count, handles, waitAll, milliseconds, false);
 }

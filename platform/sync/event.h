@@ -12,5 +12,4 @@ BOOL ResetEvent(HANDLE event);
 // Waits for one object (event or thread). WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 // Waits for any (waitAll FALSE: lowest signalled index wins) or all of up to 64 objects.
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
-                             DWORD milliseconds);
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);

@@ -76,7 +76,8 @@ struct HandleTable {
 };
 
 HandleTable& Table() {
-  static HandleTable* table = new HandleTable;  // lives until exit: detached threads may still close
+  static HandleTable* table =
+      new HandleTable;  // lives until exit: detached threads may still close
   return *table;
 }
 

@@ -60,14 +60,17 @@ std::string SystemErrorText(DWORD code) {
     case ERROR_PATH_NOT_FOUND: text = "The system cannot find the path specified."; break;
     case ERROR_TOO_MANY_OPEN_FILES: text = "The system cannot open the file."; break;
     case ERROR_ACCESS_DENIED:
-      text = "Access is denied.\r\n(A serial port is refused when another program has it open, "
-             "or when your user may not use it: on Linux, add yourself to the 'dialout' group.)";
+      text =
+          "Access is denied.\r\n(A serial port is refused when another program has it open, "
+          "or when your user may not use it: on Linux, add yourself to the 'dialout' group.)";
       break;
     case ERROR_INVALID_HANDLE: text = "The handle is invalid."; break;
     case ERROR_NOT_ENOUGH_MEMORY:
       text = "Not enough memory resources are available to process this command.";
       break;
-    case ERROR_OUTOFMEMORY: text = "Not enough memory resources are available to complete this operation."; break;
+    case ERROR_OUTOFMEMORY:
+      text = "Not enough memory resources are available to complete this operation.";
+      break;
     case ERROR_NOT_READY: text = "The device is not ready."; break;
     case ERROR_BAD_COMMAND: text = "The device does not recognize the command."; break;
     case ERROR_WRITE_FAULT: text = "The system cannot write to the specified device."; break;
@@ -78,13 +81,19 @@ std::string SystemErrorText(DWORD code) {
       break;
     case ERROR_HANDLE_EOF: text = "Reached the end of the file."; break;
     case ERROR_NOT_SUPPORTED: text = "The request is not supported."; break;
-    case ERROR_DEV_NOT_EXIST: text = "The specified network resource or device is no longer available."; break;
+    case ERROR_DEV_NOT_EXIST:
+      text = "The specified network resource or device is no longer available.";
+      break;
     case ERROR_FILE_EXISTS: text = "The file exists."; break;
     case ERROR_INVALID_PARAMETER: text = "The parameter is incorrect."; break;
     case ERROR_BROKEN_PIPE: text = "The pipe has been ended."; break;
     case ERROR_SEM_TIMEOUT: text = "The semaphore timeout period has expired."; break;
-    case ERROR_INSUFFICIENT_BUFFER: text = "The data area passed to a system call is too small."; break;
-    case ERROR_INVALID_NAME: text = "The filename, directory name, or volume label syntax is incorrect."; break;
+    case ERROR_INSUFFICIENT_BUFFER:
+      text = "The data area passed to a system call is too small.";
+      break;
+    case ERROR_INVALID_NAME:
+      text = "The filename, directory name, or volume label syntax is incorrect.";
+      break;
     case ERROR_MOD_NOT_FOUND: text = "The specified module could not be found."; break;
     case ERROR_PROC_NOT_FOUND: text = "The specified procedure could not be found."; break;
     case ERROR_BUSY: text = "The requested resource is in use."; break;
@@ -92,13 +101,18 @@ std::string SystemErrorText(DWORD code) {
     case ERROR_MORE_DATA: text = "More data is available."; break;
     case ERROR_NO_MORE_ITEMS: text = "No more data is available."; break;
     case ERROR_OPERATION_ABORTED:
-      text = "The I/O operation has been aborted because of either a thread exit or an application request.";
+      text =
+          "The I/O operation has been aborted because of either a thread exit or an application request.";
       break;
     case ERROR_IO_INCOMPLETE: text = "Overlapped I/O event is not in a signaled state."; break;
     case ERROR_IO_PENDING: text = "Overlapped I/O operation is in progress."; break;
     case ERROR_NOACCESS: text = "Invalid access to memory location."; break;
-    case ERROR_IO_DEVICE: text = "The request could not be performed because of an I/O device error."; break;
-    case ERROR_COUNTER_TIMEOUT: text = "A serial I/O operation completed because the timeout period expired."; break;
+    case ERROR_IO_DEVICE:
+      text = "The request could not be performed because of an I/O device error.";
+      break;
+    case ERROR_COUNTER_TIMEOUT:
+      text = "A serial I/O operation completed because the timeout period expired.";
+      break;
     case ERROR_DEVICE_NOT_CONNECTED: text = "The device is not connected."; break;
     case ERROR_NOT_FOUND: text = "Element not found."; break;
     case ERROR_CANCELLED: text = "The operation was canceled by the user."; break;

@@ -52,8 +52,7 @@ class MessageBoxProvider {
  public:
   virtual ~MessageBoxProvider() = default;
   // Runs on the UI thread (or the calling thread when there is none).
-  virtual int Show(HWND owner, const std::string& text, const std::string& caption,
-                   UINT flags) = 0;
+  virtual int Show(HWND owner, const std::string& text, const std::string& caption, UINT flags) = 0;
 };
 
 // The window that owns a box the calling thread shows when its caller names none: the thread's

@@ -57,15 +57,15 @@ bool ReportUnexpectedError(const char* sourceFile, int line, const char* reason,
   const std::string why = reason == nullptr ? "An unexpected error has occured !" : reason;
   const std::string caption = ApplicationName() + " - Unexpected error";
   // The third line of the text is always empty.
-  const std::string text = why + "\nIn: " + location + " line " + std::to_string(line) + "\n" +
-                           "" + "\nValue: " + std::to_string(value) + " (0x" +
+  const std::string text = why + "\nIn: " + location + " line " + std::to_string(line) + "\n" + "" +
+                           "\nValue: " + std::to_string(value) + " (0x" +
                            Hex(static_cast<DWORD>(value)) +
                            ")\n\nPlease contact the author with this information\n"
                            "(Press Ctrl-C to copy this text)";
   const HWND owner = qv::ui::FirstVisibleUnownedWindowOfThisThread();
-  const int answer = MessageBoxA(owner, text.c_str(), caption.c_str(),
-                                 MB_ABORTRETRYIGNORE | MB_ICONERROR | MB_TASKMODAL |
-                                     MB_SETFOREGROUND);
+  const int answer =
+      MessageBoxA(owner, text.c_str(), caption.c_str(),
+                  MB_ABORTRETRYIGNORE | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
   if (answer == IDABORT) {
     // Ends at once: no window closed, no setting saved, no port closed by the program.
     std::_Exit(-1);
@@ -99,8 +99,8 @@ bool RetryOnTapiError(const char* sourceFile, int line, LONG result) {
     } else {
       messageId = value - 0x7FFF2000u;  // line errors
     }
-    const auto lookup = reinterpret_cast<TapiUiFormatMessageFn>(
-        GetProcAddress(library, kTapiUiFormatMessageName));
+    const auto lookup =
+        reinterpret_cast<TapiUiFormatMessageFn>(GetProcAddress(library, kTapiUiFormatMessageName));
     if (lookup != nullptr && lookup(messageId, reason + 12, 244) != 0) {
       reason[10] = ':';
       reason[11] = ' ';

@@ -31,7 +31,6 @@ std::string LineNameOf(const ModemPort& modem);
 // identifier), new ones are appended, missing ones marked absent. Returns the identifiers of the
 // appended devices and, in *gone, those that went absent now.
 std::vector<DWORD> MergeModemPorts(std::vector<LineDevice>& devices,
-                                   const std::vector<ModemPort>& present,
-                                   std::vector<DWORD>* gone);
+                                   const std::vector<ModemPort>& present, std::vector<DWORD>* gone);
 
 }  // namespace qv::tapi

@@ -452,8 +452,7 @@ void ConnectCall(HCALL handle) {
     opened = CreateFileA(port.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OVERLAPPED, nullptr);
   // The application's part of the handle is 32 bits wide.
-  if (opened != INVALID_HANDLE_VALUE &&
-      reinterpret_cast<std::uintptr_t>(opened) > 0xFFFFFFFFu) {
+  if (opened != INVALID_HANDLE_VALUE && reinterpret_cast<std::uintptr_t>(opened) > 0xFFFFFFFFu) {
     CloseHandle(opened);
     opened = INVALID_HANDLE_VALUE;
   }
@@ -468,8 +467,8 @@ void ConnectCall(HCALL handle) {
                             LINECALLPRIVILEGE_OWNER);
       } else {
         call->second.state = LINECALLSTATE_IDLE;
-        SendCallStateLocked(s, call->second, LINECALLSTATE_DISCONNECTED,
-                            LINEDISCONNECTMODE_UNAVAIL, LINECALLPRIVILEGE_OWNER);
+        SendCallStateLocked(s, call->second, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL,
+                            LINECALLPRIVILEGE_OWNER);
         SendCallStateLocked(s, call->second, LINECALLSTATE_IDLE, 0, 0);
       }
       return;
@@ -548,8 +547,7 @@ QV_TAPI_EXPORT LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD
       line = &owner->second;
       break;
     }
-    default:
-      return LINEERR_INVALCALLSELECT;
+    default: return LINEERR_INVALCALLSELECT;
   }
   if (lpDeviceID == nullptr || lpszDeviceClass == nullptr) return LINEERR_INVALPOINTER;
   const LineDevice& device = s.devices[line->deviceId];

@@ -18,8 +18,8 @@ using qv::test::LastLine;
 using qv::test::RunCli;
 
 const std::vector<std::string> kAllTests = {
-    "open-close",  "timeouts",   "echo",        "setconfig",     "baud-scan",    "write-close",
-    "write-baud",  "write-flush", "write-txabort", "write-txclear", "write-cancel"};
+    "open-close", "timeouts",    "echo",          "setconfig",     "baud-scan",   "write-close",
+    "write-baud", "write-flush", "write-txabort", "write-txclear", "write-cancel"};
 
 struct JUnitCase {
   bool failed = false;
@@ -84,7 +84,8 @@ class CliTest : public ::testing::Test {
 };
 
 TEST_F(CliTest, EveryTestPassesOnTheLoopBackPlugWithItsFiguresInTheJUnitFile) {
-  const CliRun run = Cli(RunArgs(With(kAllTests, {"--port", "vloop0", "--junit", Junit().string()})));
+  const CliRun run =
+      Cli(RunArgs(With(kAllTests, {"--port", "vloop0", "--junit", Junit().string()})));
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(LastLine(run.out), "11 passed, 0 failed");
   EXPECT_NE(run.out.find("\nSuccess !\n"), std::string::npos) << run.out;
@@ -141,7 +142,7 @@ TEST_F(CliTest, OnAPseudoTerminalWithCatTheTestsPassAndWritesTakenAtOnceFailPlai
 
 TEST_F(CliTest, AReadThatIgnoresItsTimeoutFailsTimeoutsWithTheWatchdogTextAndDoesNotHang) {
   const CliRun run = Cli(RunArgs({"timeouts", "echo", "--port", "vloop0", "--fault",
-                              "ignore-read-timeouts", "--junit", Junit().string()}),
+                                  "ignore-read-timeouts", "--junit", Junit().string()}),
                          std::chrono::seconds(60));
   EXPECT_EQ(run.status, 1) << run.out << run.err;
   EXPECT_EQ(LastLine(run.out), "1 passed, 1 failed");
@@ -181,7 +182,7 @@ TEST_F(CliTest, AFarEndThatAltersAByteFailsEchoWithTheDifference) {
 
 TEST_F(CliTest, TenThousandOpenCloseCyclesLeaveTheDescriptorsAndThreadsAsTheyWere) {
   const CliRun run = Cli(RunArgs({"open-close", "--cycles", "10000", "--interval", "0", "--port",
-                              "vloop0", "--junit", Junit().string()}));
+                                  "vloop0", "--junit", Junit().string()}));
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   JUnitFile junit = ReadJUnit(Junit());
   ASSERT_EQ(junit.error, "");
@@ -195,13 +196,14 @@ TEST_F(CliTest, TenThousandOpenCloseCyclesLeaveTheDescriptorsAndThreadsAsTheyWer
 TEST_F(CliTest, TheJUnitFileStaysValidXmlWhateverBytesAFailureHolds) {
   // A data file whose name is no UTF-8 and holds a control character and markup.
   const std::string source = std::string("in\xff<&\x01\"data\".bin");
-  const CliRun run = Cli(RunArgs({"echo", "--port", "vloop0", "--source", source, "--junit",
-                              Junit().string()}));
+  const CliRun run =
+      Cli(RunArgs({"echo", "--port", "vloop0", "--source", source, "--junit", Junit().string()}));
   EXPECT_EQ(run.status, 1) << run.out << run.err;
   JUnitFile junit = ReadJUnit(Junit());
   ASSERT_EQ(junit.error, "");
   ASSERT_TRUE(junit.cases["echo"].failed);
-  EXPECT_NE(junit.cases["echo"].failure.find("Cannot open the data file \"in\xEF\xBF\xBD<&\"data\".bin\""),
+  EXPECT_NE(junit.cases["echo"].failure.find(
+                "Cannot open the data file \"in\xEF\xBF\xBD<&\"data\".bin\""),
             std::string::npos)
       << junit.cases["echo"].failure;
 }

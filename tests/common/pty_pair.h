@@ -55,7 +55,8 @@ class PtyPair {
   }
 
   // Reads what the terminal side sent, until `count` bytes arrived or `bound` ran out.
-  std::string Receive(std::size_t count, std::chrono::milliseconds bound = std::chrono::seconds(3)) {
+  std::string Receive(std::size_t count,
+                      std::chrono::milliseconds bound = std::chrono::seconds(3)) {
     std::string got;
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (got.size() < count && master_ >= 0) {

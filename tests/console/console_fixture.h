@@ -11,12 +11,12 @@
 #include <memory>
 #include <string>
 
-#include "tests/common/event_pump.h"
-#include "tests/common/scripted_boxes.h"
 #include "console/quorvix_dlg.h"
 #include "platform/store/profile_store.h"
 #include "platform/ui/qt/dialog_service.h"
 #include "platform/ui/qt/qt_ui.h"
+#include "tests/common/event_pump.h"
+#include "tests/common/scripted_boxes.h"
 
 namespace qv::test {
 
@@ -40,10 +40,8 @@ class ConsoleTest : public ::testing::Test {
 
   void TearDown() override {
     dlg_.reset();
-    if (savedXdg_.empty())
-      unsetenv("XDG_CONFIG_HOME");
-    else
-      setenv("XDG_CONFIG_HOME", savedXdg_.c_str(), 1);
+    if (savedXdg_.empty()) unsetenv("XDG_CONFIG_HOME");
+    else setenv("XDG_CONFIG_HOME", savedXdg_.c_str(), 1);
   }
 
   // Builds and initialises the console as the program does before showing it.

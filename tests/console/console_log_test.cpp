@@ -110,8 +110,7 @@ TEST_F(ConsoleTest, DataFromAReaderThreadArrivesWholeAndInOrder) {
   dlg.Log()->Clear();
   std::atomic<bool> done{false};
   QString expected;
-  for (int chunk = 0; chunk < 200; ++chunk)
-    expected += QStringLiteral("chunk %1;").arg(chunk);
+  for (int chunk = 0; chunk < 200; ++chunk) expected += QStringLiteral("chunk %1;").arg(chunk);
   std::thread reader([&] {
     for (int chunk = 0; chunk < 200; ++chunk) {
       const QByteArray bytes = QStringLiteral("chunk %1;").arg(chunk).toLatin1();

@@ -5,12 +5,12 @@
 
 #include "console/log_view.h"
 #include "console/received_text.h"
-#include "tests/console/console_fixture.h"
+#include "drivertests/port_handle.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/sync/kernel_object.h"
-#include "drivertests/port_handle.h"
+#include "tests/console/console_fixture.h"
 #include "tools/tool_states.h"
 
 using qv::test::ConsoleTest;

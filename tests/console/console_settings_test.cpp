@@ -2,19 +2,19 @@
 // back, window placements, panel toggles.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QTimer>
 #include <cstring>
 #include <map>
-#include <QComboBox>
-#include <QLineEdit>
 
 #include "console/log_font_record.h"
 #include "console/log_view.h"
 #include "console/window_placement.h"
-#include "tests/console/console_fixture.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
+#include "tests/console/console_fixture.h"
 #include "tools/tool_kdobj.h"
 #include "tools/tool_states.h"
 #include "tools/tool_tests.h"
@@ -78,16 +78,24 @@ TEST_F(ConsoleTest, FirstStartShowsTheDefaults) {
 
 TEST_F(ConsoleTest, EveryControlOfTheTemplateIsThere) {
   CQuorvixDlg& dlg = Open();
-  const std::pair<int, const char*> captions[] = {
-      {IDC_OPENCLOSE, "Open"},        {IDC_OPENTAPI, "Open with TAPI"},
-      {IDC_PORTCONFIG, "..."},        {IDC_SENDLINE, "Send Line"},
-      {IDC_SEND, "Send"},             {IDC_RAWFILE_GROUP, "Raw file send"},
-      {IDC_BROWSE, "..."},            {IDC_SENDFILE, "Send"},
-      {IDC_OPENONPNP, "Open on PNP"}, {IDC_HEXA, "Hexa"},
-      {IDC_VERBOSEMORE, "Verbose more"}, {IDC_VERBOSE, "Verbose"},
-      {IDC_TIMESTAMP, "Timestamp"},   {IDC_CLEARLOG, "Clear log"},
-      {IDC_LOGFONT, "Log font..."},   {IDC_TOOL_TESTS, "Miscellaneous tests"},
-      {IDC_TOOL_STATES, "Communication states"}, {IDC_TOOL_KDOBJ, "DOBX commands"}};
+  const std::pair<int, const char*> captions[] = {{IDC_OPENCLOSE, "Open"},
+                                                  {IDC_OPENTAPI, "Open with TAPI"},
+                                                  {IDC_PORTCONFIG, "..."},
+                                                  {IDC_SENDLINE, "Send Line"},
+                                                  {IDC_SEND, "Send"},
+                                                  {IDC_RAWFILE_GROUP, "Raw file send"},
+                                                  {IDC_BROWSE, "..."},
+                                                  {IDC_SENDFILE, "Send"},
+                                                  {IDC_OPENONPNP, "Open on PNP"},
+                                                  {IDC_HEXA, "Hexa"},
+                                                  {IDC_VERBOSEMORE, "Verbose more"},
+                                                  {IDC_VERBOSE, "Verbose"},
+                                                  {IDC_TIMESTAMP, "Timestamp"},
+                                                  {IDC_CLEARLOG, "Clear log"},
+                                                  {IDC_LOGFONT, "Log font..."},
+                                                  {IDC_TOOL_TESTS, "Miscellaneous tests"},
+                                                  {IDC_TOOL_STATES, "Communication states"},
+                                                  {IDC_TOOL_KDOBJ, "DOBX commands"}};
   for (const auto& [id, caption] : captions) {
     ASSERT_NE(dlg.GetDlgItem(id), nullptr) << id;
     EXPECT_EQ(dlg.GetDlgItemText(id), caption) << id;
@@ -232,7 +240,8 @@ TEST_F(ConsoleTest, MaximisedComesBackNormalAndSmallIsEnlarged) {
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(panels[i]->frameGeometry().topLeft(), positions[i]) << i;
     const auto& t = panels[i]->Template();
-    EXPECT_EQ(panels[i]->size(), QSize(panels[i]->Units().X(t.cx), panels[i]->Units().Y(t.cy))) << i;
+    EXPECT_EQ(panels[i]->size(), QSize(panels[i]->Units().X(t.cx), panels[i]->Units().Y(t.cy)))
+        << i;
     EXPECT_TRUE(panels[i]->isVisible()) << i;
   }
 }
@@ -265,9 +274,9 @@ TEST_F(ConsoleTest, ShortPlacementRecordsAreIgnored) {
     Close();
   }
   // 44 bytes plus part of a second record: the main dialog only.
-  qv::store::WriteProfileBinary(
-      kSettings, "WindowPlacement",
-      Placement(111, 222, 2000, 2000, SW_SHOWNORMAL) + Placement(5, 5, 9, 9, 1).left(20));
+  qv::store::WriteProfileBinary(kSettings, "WindowPlacement",
+                                Placement(111, 222, 2000, 2000, SW_SHOWNORMAL) +
+                                    Placement(5, 5, 9, 9, 1).left(20));
   CQuorvixDlg& dlg = Open();
   EXPECT_EQ(dlg.frameGeometry().topLeft(), QPoint(111, 222));
   EXPECT_NE(dlg.StatesPanel()->frameGeometry().topLeft(), QPoint(5, 5));
@@ -304,8 +313,8 @@ TEST(LogFontRecord, RoundTripsTheFont) {
 TEST_F(ConsoleTest, ResizingStretchesTheLogAndMovesTheRightColumn) {
   CQuorvixDlg& dlg = Open();
   ASSERT_TRUE(dlg.Layout().IsAttached());
-  const int ids[] = {IDC_LOG, IDC_RAWFILE_GROUP, IDC_SENDLINE_TEXT, IDC_OPENTAPI, IDC_HEXA,
-                     IDC_SENDLINE, IDC_PORT};
+  const int ids[] = {IDC_LOG,  IDC_RAWFILE_GROUP, IDC_SENDLINE_TEXT, IDC_OPENTAPI,
+                     IDC_HEXA, IDC_SENDLINE,      IDC_PORT};
   std::map<int, QRect> before;
   for (int id : ids) before[id] = dlg.GetDlgItem(id)->geometry();
   dlg.resize(dlg.size() + QSize(40, 30));

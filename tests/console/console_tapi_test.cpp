@@ -2,13 +2,13 @@
 // console on a machine without the service.
 #include <QComboBox>
 
-#include "tests/console/console_fixture.h"
 #include "console/log_view.h"
+#include "drivertests/port_handle.h"
 #include "engine/comm.h"
 #include "platform/sync/debug_output.h"
 #include "telephony/line_open.h"
 #include "telephony/telephony_loader.h"
-#include "drivertests/port_handle.h"
+#include "tests/console/console_fixture.h"
 #include "tools/tool_kdobj.h"
 #include "tools/tool_states.h"
 #include "tools/tool_tests.h"
@@ -55,7 +55,8 @@ TEST_F(ConsoleTapiTest, OpenWithTapiOnThePhoneOpensThePortAsIfByNameAndCloseRele
   EXPECT_TRUE(Logged("LINE_REPLY       requestID="));
   EXPECT_TRUE(Logged(" result=SUCCESS"));
   EXPECT_TRUE(Logged("LINE_CALLSTATE   hCall="));
-  EXPECT_TRUE(Logged("CallState=LINECALLSTATE_CONNECTED         CallStateDetail=LINECONNECTEDMODE_ACTIVE"));
+  EXPECT_TRUE(
+      Logged("CallState=LINECALLSTATE_CONNECTED         CallStateDetail=LINECONNECTEDMODE_ACTIVE"));
   // Opened as a port opened by name: controls, engine, panels.
   EXPECT_EQ(Dlg().GetDlgItemText(IDC_OPENCLOSE), "Close");
   EXPECT_FALSE(Dlg().GetDlgItem(IDC_OPENTAPI)->isEnabled());
@@ -103,11 +104,11 @@ TEST_F(ConsoleTapiTest, ADisconnectReportedBeforeTheCloseLeavesCallAndLineWithTh
   const HLINE line = Dlg().Telephony()->hLine;
   const HCALL call = Dlg().Telephony()->hCall;
   // The service reports the call gone (as on a carrier loss).
-  qv::telephony::TelephonyLineOpen::OnLineCallback(call, LINE_CALLSTATE, 0,
-                                                   LINECALLSTATE_DISCONNECTED,
-                                                   LINEDISCONNECTMODE_NORMAL, 0);
+  qv::telephony::TelephonyLineOpen::OnLineCallback(
+      call, LINE_CALLSTATE, 0, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL, 0);
   EXPECT_EQ(Dlg().Telephony()->hCall, 0u);
-  EXPECT_TRUE(Logged("CallState=LINECALLSTATE_DISCONNECTED      CallStateDetail=LINEDISCONNECTMODE_NORMAL"));
+  EXPECT_TRUE(Logged(
+      "CallState=LINECALLSTATE_DISCONNECTED      CallStateDetail=LINEDISCONNECTMODE_NORMAL"));
   Dlg().SendCommand(IDC_OPENCLOSE);
   EXPECT_EQ(hPort, INVALID_HANDLE_VALUE);
   std::vector<DWORD> words;

@@ -3,8 +3,8 @@
 #include <QComboBox>
 
 #include "console/quorvix_dlg_devices.h"
-#include "tests/console/pnp_fixture.h"
 #include "platform/devices/port_source.h"
+#include "tests/console/pnp_fixture.h"
 
 namespace qv::test {
 namespace {
@@ -53,7 +53,8 @@ TEST_F(DeviceChangeTest, PortArrivalIsLoggedAndItsInterfacesOnlyWithVerboseMore)
             (QStringList{QStringLiteral("PNP ARRIVAL : INTERFACE GUID_CLASS_COMPORT ") + kComPath,
                          QStringLiteral("PNP REMOVED : INTERFACE GUID_CLASS_USB_DEVICE /sys/x"),
                          QStringLiteral("PNP DEVNODES_CHANGED"),
-                         QStringLiteral("PNP ARRIVAL : INTERFACE {12345678-9ABC-DEF0-0102-030405060708} p")}));
+                         QStringLiteral(
+                             "PNP ARRIVAL : INTERFACE {12345678-9ABC-DEF0-0102-030405060708} p")}));
 
   // Verbose off: nothing reaches the log.
   Check(IDC_VERBOSE, false);
@@ -97,7 +98,8 @@ TEST_F(DeviceChangeTest, RecordsAreReadWithinTheirSize) {
   struct {
     DEV_BROADCAST_HDR header;
     char name[8];
-  } port{{sizeof(DEV_BROADCAST_HDR) + 4, DBT_DEVTYP_PORT, 0}, {'C', 'O', 'M', '9', 'X', 'X', 'X', 'X'}};
+  } port{{sizeof(DEV_BROADCAST_HDR) + 4, DBT_DEVTYP_PORT, 0},
+         {'C', 'O', 'M', '9', 'X', 'X', 'X', 'X'}};
   Dlg().OnDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&port));
   // A path longer than the line: the line is cut at 255 characters.
   Notify(DBT_DEVICEARRIVAL, BroadcastRecord::Interface(GUID_CLASS_COMPORT, std::string(600, 'p')));
@@ -105,7 +107,8 @@ TEST_F(DeviceChangeTest, RecordsAreReadWithinTheirSize) {
   ASSERT_EQ(lines.size(), 2);
   EXPECT_EQ(lines[0], QStringLiteral("PNP ARRIVAL : PORT COM9"));
   EXPECT_EQ(lines[1].size(), 255);
-  EXPECT_TRUE(lines[1].startsWith(QStringLiteral("PNP ARRIVAL : INTERFACE GUID_CLASS_COMPORT ppp")));
+  EXPECT_TRUE(
+      lines[1].startsWith(QStringLiteral("PNP ARRIVAL : INTERFACE GUID_CLASS_COMPORT ppp")));
 }
 
 TEST(VolumeText, DrivesFlagsAndTheDeviceBehindTheLast) {

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "console/log_view.h"
-#include "tests/console/console_fixture.h"
+#include "drivertests/port_handle.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/devices/device_broadcast.h"
 #include "platform/devices/port_source.h"
 #include "platform/sync/debug_output.h"
-#include "drivertests/port_handle.h"
+#include "tests/console/console_fixture.h"
 
 namespace qv::test {
 

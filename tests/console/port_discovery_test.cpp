@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/scripted_boxes.h"
 #include "console/port_discovery.h"
 #include "platform/devices/port_source.h"
 #include "platform/ui/message_box.h"
+#include "tests/common/scripted_boxes.h"
 
 using qv::devices::DeviceList;
 using qv::devices::FakePortSource;
@@ -46,18 +46,18 @@ TEST(PortDiscovery, LabelsAreSetsOfPaddedEntries) {
   FakePortSource source({
       {"ttyUSB0", "ftdi_sio, usb-FTDI_FT232R_A50285BI-if00-port0", "FT232R"},
       {"ttyUSB0", "ftdi_sio, usb-FTDI_FT232R_A50285BI-if00-port0", "FT232R"},  // twice
-      {"", "serial8250", ""},                                                   // no name
+      {"", "serial8250", ""},                                                  // no name
       {"ircomm0", "Infrared", ""},
-      {std::string(250, 'x'), "too long", ""},                                  // no room
-      {"ttyS4", std::string(400, 's'), ""},                                     // source cut
+      {std::string(250, 'x'), "too long", ""},  // no room
+      {"ttyS4", std::string(400, 's'), ""},     // source cut
   });
   ScopedPortSource use(source);
   std::set<std::string> labels;
   qv::console::DiscoverPorts(labels);
 
   ASSERT_EQ(labels.size(), 3u);
-  EXPECT_TRUE(labels.count("ttyUSB0" + kPadding +
-                           "(ftdi_sio, usb-FTDI_FT232R_A50285BI-if00-port0)"));
+  EXPECT_TRUE(
+      labels.count("ttyUSB0" + kPadding + "(ftdi_sio, usb-FTDI_FT232R_A50285BI-if00-port0)"));
   EXPECT_TRUE(labels.count("ircomm0" + kPadding + "(Infrared)"));
   for (const std::string& label : labels) {
     EXPECT_LE(label.size(), 259u) << label;
@@ -97,7 +97,7 @@ TEST(PortDiscovery, RefreshSortsWithoutCaseAndNeverTouchesTheEditField) {
 
   // A second refresh replaces the list (nothing doubled); a port that left is gone from it.
   source.ports.erase(source.ports.begin());  // vloop0, last in the list
-  combo->setCurrentIndex(1);  // a chosen entry: its label in the edit field
+  combo->setCurrentIndex(1);                 // a chosen entry: its label in the edit field
   const QString chosen = combo->currentText();
   qv::console::RefreshPortList(combo.get());
   EXPECT_EQ(Items(*combo), std::vector<QString>(expected.begin(), expected.end() - 1));
@@ -111,8 +111,7 @@ TEST(PortDiscovery, RefreshSortsWithoutCaseAndNeverTouchesTheEditField) {
 }
 
 TEST(PortDiscovery, TheDropDownListIsAsWideAsItsWidestLabel) {
-  const std::string longSource =
-      "ftdi_sio, 0403:6001 FT232R USB UART, usb-FTDI_FT232R_A50285BI";
+  const std::string longSource = "ftdi_sio, 0403:6001 FT232R USB UART, usb-FTDI_FT232R_A50285BI";
   FakePortSource source({{"ttyS0", "serial8250", ""}});
   ScopedPortSource use(source);
   auto combo = PortCombo();
@@ -140,7 +139,8 @@ TEST(PortDiscovery, TheDropDownListIsAsWideAsItsWidestLabel) {
 }
 
 TEST(PortDiscovery, PortNameComesOutOfALabelOrAsTyped) {
-  FakePortSource source({{"vloop0", "virtual loop-back plug", ""}, {"COM3", "\\Device\\Serial2", ""}});
+  FakePortSource source(
+      {{"vloop0", "virtual loop-back plug", ""}, {"COM3", "\\Device\\Serial2", ""}});
   ScopedPortSource use(source);
   auto combo = PortCombo();
   qv::console::RefreshPortList(combo.get());

@@ -5,20 +5,19 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <dirent.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <cstring>
-#include <dirent.h>
 #include <string>
 #include <vector>
 
-#include "tests/common/pty_pair.h"
 #include "console/log_view.h"
 #include "console/quorvix_dlg_port.h"
-#include "tests/console/console_fixture.h"
+#include "drivertests/port_handle.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
 #include "platform/comm/virtual_port_control.h"
@@ -26,12 +25,13 @@
 #include "platform/sync/event.h"
 #include "platform/sync/kernel_object.h"
 #include "platform/sync/last_error.h"
+#include "platform/sync/process_counts.h"
 #include "platform/ui/qt/comm_config_dialog.h"
-#include "drivertests/port_handle.h"
+#include "tests/common/pty_pair.h"
+#include "tests/console/console_fixture.h"
 #include "tools/tool_kdobj.h"
 #include "tools/tool_states.h"
 #include "tools/tool_tests.h"
-#include "platform/sync/process_counts.h"
 
 namespace qv::test {
 namespace {
@@ -132,7 +132,8 @@ TEST_F(PortCommandTest, ChoosingAnEntrySetsTheDeviceFormAndShowsItsDefaultsOnce)
   EXPECT_EQ(PortText(), "\\\\.\\vloop0");
   EXPECT_EQ(PortCombo()->lineEdit()->selectedText(), PortText());  // the whole text selected
   // The loop-back plug is a plain RS-232 port: no modem settings.
-  EXPECT_TRUE(Dlg().Log()->Text().contains("<DEFAULTCOMMCONFIG 1 1>\r\n")) << Dlg().Log()->Text().toStdString();
+  EXPECT_TRUE(Dlg().Log()->Text().contains("<DEFAULTCOMMCONFIG 1 1>\r\n"))
+      << Dlg().Log()->Text().toStdString();
   const int dumps = DumpsOf("DEFAULTCOMMCONFIG");
 
   ChoosePort("vloop0");  // the same port again: no second dump
@@ -178,12 +179,11 @@ TEST_F(PortCommandTest, OpensByNameByDeviceFormAndByPtyPathAndCloseRestoresEvery
 
     // The engine runs: what comes in reaches the log.
     const std::string marker = "data through " + name.toStdString().substr(name.size() - 4);
-    if (name.startsWith('/'))
-      ASSERT_TRUE(pty.Write(marker));
-    else
-      ASSERT_EQ(WriteCommString(marker.c_str()), 1);
-    EXPECT_TRUE(WaitUntil([&] { return Dlg().Log()->Text().contains(QString::fromStdString(marker)); }))
-        << Dlg().Log()->Text().toStdString();
+    if (name.startsWith('/')) ASSERT_TRUE(pty.Write(marker));
+    else ASSERT_EQ(WriteCommString(marker.c_str()), 1);
+    EXPECT_TRUE(WaitUntil([&] {
+      return Dlg().Log()->Text().contains(QString::fromStdString(marker));
+    })) << Dlg().Log()->Text().toStdString();
 
     ResetEvent(Dlg().TestsPanel()->blockReceived);
     Toggle();
@@ -225,8 +225,8 @@ TEST_F(PortCommandTest, PortsThatCannotBeOpenedShowTheErrorAndStayClosed) {
 
 TEST_F(PortCommandTest, ARoundingDriverIsReportedAndTheSpeedFollowsIt) {
   Open();
-  ASSERT_TRUE(qv::comm::SetBaudPolicy(
-      "vloop0", {qv::comm::BaudPolicy::kNearest, {9600, 57600, 115200, 921600}}));
+  ASSERT_TRUE(qv::comm::SetBaudPolicy("vloop0", {qv::comm::BaudPolicy::kNearest,
+                                                 {9600, 57600, 115200, 921600}}));
   TypePort(QStringLiteral("vloop0"));
   ChooseSpeed(QStringLiteral("806400 bps"));  // closed: only the stored default changes
   boxes_.Answer(IDOK);

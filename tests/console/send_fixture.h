@@ -12,9 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/scripted_boxes.h"
 #include "engine/comm.h"
-#include "tests/engine/engine_fixture.h"
 #include "platform/comm/comm_api.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/store/profile_store.h"
@@ -22,6 +20,8 @@
 #include "platform/sync/message_queue.h"
 #include "platform/ui/qt/dialog_service.h"
 #include "platform/ui/qt/qt_ui.h"
+#include "tests/common/scripted_boxes.h"
+#include "tests/engine/engine_fixture.h"
 
 namespace qv::test {
 

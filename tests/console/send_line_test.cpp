@@ -6,12 +6,12 @@
 #include <QLineEdit>
 #include <filesystem>
 
-#include "tests/common/key_input.h"
 #include "console/log_view.h"
+#include "drivertests/port_handle.h"
+#include "support/mru_combo_box.h"
+#include "tests/common/key_input.h"
 #include "tests/console/console_fixture.h"
 #include "tests/console/send_fixture.h"
-#include "support/mru_combo_box.h"
-#include "drivertests/port_handle.h"
 
 using qv::test::Bytes;
 using qv::test::CapturedRequests;
@@ -134,7 +134,8 @@ TEST_F(SendConsoleTest, SendPassesOneCharacterAtOnceAndLongerTextsThroughTheWrit
   Type("A");
   dlg.SendCommand(IDC_SEND);
   // The character came back through the plug without passing the write thread.
-  ASSERT_TRUE(WaitUntil([&] { return dlg.Log()->Text() == "A"; }, 20000)) << dlg.Log()->Text().toStdString();
+  ASSERT_TRUE(WaitUntil([&] { return dlg.Log()->Text() == "A"; }, 20000))
+      << dlg.Log()->Text().toStdString();
   EXPECT_EQ(CommConnection.WriteRequested.Load(), 0u);
   EXPECT_FALSE(std::filesystem::exists("data_sent.log"));
   EXPECT_EQ(Combo().lineEdit()->selectedText(), "A");

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "console/send_file.h"
-#include "tests/console/send_fixture.h"
 #include "sim/object_frame.h"
+#include "tests/console/send_fixture.h"
 
 using qv::console::ObjectSendValues;
 using qv::console::SendFramedObject;
@@ -93,9 +93,9 @@ TEST_F(SendTest, ANameWithoutADotHasAnEmptyTitleAndAZeroByteTitleRequest) {
   ASSERT_EQ(requests.size(), 5u);
   EXPECT_EQ(Sizes(requests), (Bytes{8, 8, 0, 8, 5}));
   // 20 + S = 25.
-  EXPECT_EQ(Concat(requests), (Bytes{25, 0, 0, 0, 1, 0, 1, 0,     // length, version
-                                     0, 0, 0, 0, 0, 0, 0, 0,      // title record: 0 bytes
-                                     1, 0, 1, 0, 5, 0, 0, 0,      // format 1, 5 bytes
+  EXPECT_EQ(Concat(requests), (Bytes{25,  0,   0,   0,   1,  0, 1, 0,  // length, version
+                                     0,   0,   0,   0,   0,  0, 0, 0,  // title record: 0 bytes
+                                     1,   0,   1,   0,   5,  0, 0, 0,  // format 1, 5 bytes
                                      'a', 'b', 'c', 'd', 'e'}));
 }
 
@@ -149,9 +149,7 @@ TEST_F(SendTest, FilesThatCannotBeReadInFullAreReportedAndNothingIsSent) {
 
 TEST_F(SendTest, AFileBeyondWhatOneRequestCountsIsRefusedBeforeItIsRead) {
   // A sparse file of 4 GiB + 1 bytes: its size alone must stop the send.
-  {
-    std::ofstream("huge.bin");
-  }
+  { std::ofstream("huge.bin"); }
   std::filesystem::resize_file("huge.bin", 0x100000001ull);
   CapturedRequests capture;
   boxes.Answer(IDOK);
@@ -163,13 +161,14 @@ TEST_F(SendTest, AFileBeyondWhatOneRequestCountsIsRefusedBeforeItIsRead) {
   EXPECT_TRUE(capture.Take().empty());
   const auto shown = boxes.Boxes();
   ASSERT_EQ(shown.size(), 2u);
-  EXPECT_EQ(shown[0].text,
-            "File too large to send: 4294967297 bytes (one send holds at most "
-            + std::to_string(std::min<std::uint64_t>(0xFFFFFFFFull, qv::console::SendSizeLimit()))
-            + " bytes)");
+  EXPECT_EQ(shown[0].text, "File too large to send: 4294967297 bytes (one send holds at most " +
+                               std::to_string(std::min<std::uint64_t>(
+                                   0xFFFFFFFFull, qv::console::SendSizeLimit())) +
+                               " bytes)");
   EXPECT_EQ(shown[0].caption, "quor_vix");
   EXPECT_EQ(shown[0].flags, MB_OK | MB_ICONERROR);
-  EXPECT_EQ(shown[1].text.rfind("File too large to send: 4294967272 bytes", 0), 0u) << shown[1].text;
+  EXPECT_EQ(shown[1].text.rfind("File too large to send: 4294967272 bytes", 0), 0u)
+      << shown[1].text;
 }
 
 TEST(SendSizeLimit, IsHalfTheMemoryTheProcessMayUse) {
@@ -196,8 +195,8 @@ TEST_F(SendTest, TheFrameCrossesTheLoopBackAndIsRecordedWhole) {
   const Bytes content = qv::test::Pattern(2000, 3);
   WriteBytes("song.remix.wav", content);
   SendFramedObject((std::filesystem::current_path() / "song.remix.wav").c_str(), kWav, nullptr);
-  Bytes expected{0xEC, 0x07, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 8, 0, 0, 0,
-                 's', 0, 'o', 0, 'n', 0, 'g', 0, 1, 0, 1, 0, 0xD0, 0x07, 0, 0};
+  Bytes expected{0xEC, 0x07, 0,   0, 1,   0, 1,   0, 0, 0, 0, 0, 8,    0,    0, 0,
+                 's',  0,    'o', 0, 'n', 0, 'g', 0, 1, 0, 1, 0, 0xD0, 0x07, 0, 0};
   expected.insert(expected.end(), content.begin(), content.end());
   EXPECT_EQ(Received(expected.size()), expected);
   EXPECT_EQ(SentLog(expected.size()), expected);

@@ -17,9 +17,9 @@
 #include "engine/comm.h"
 #include "platform/devices/device_monitor.h"
 #include "platform/devices/port_source.h"
+#include "platform/sync/process_counts.h"
 #include "platform/ui/message_box.h"
 #include "tests/console/pnp_fixture.h"
-#include "platform/sync/process_counts.h"
 
 namespace qv::test {
 namespace {
@@ -40,8 +40,8 @@ bool IsEngineReportOfTheUnplug(const std::string& text) {
 // Real modal boxes, as the program shows them, that a user answers after a while.
 class ModalBoxes : public qv::ui::MessageBoxProvider {
  public:
-  explicit ModalBoxes(int answerAfterMs) : answerAfterMs_(answerAfterMs),
-        previous_(qv::ui::CurrentMessageBoxProvider()) {
+  explicit ModalBoxes(int answerAfterMs)
+      : answerAfterMs_(answerAfterMs), previous_(qv::ui::CurrentMessageBoxProvider()) {
     qv::ui::SetMessageBoxProvider(this);
   }
   ~ModalBoxes() override { qv::ui::SetMessageBoxProvider(previous_); }
@@ -240,8 +240,8 @@ TEST_F(UnplugTest, AThousandUnplugPlugCyclesLeaveDescriptorsAndThreadsAsTheyWere
       << qv::sync::CountProcess().threads << " threads, " << threads << " before";
   // Fewer is possible: Qt's pooled helper threads (and their descriptors) end after idling.
   EXPECT_LE(qv::sync::CountProcess().fds, fds);
-  std::printf("1000 cycles: fds %d -> %d, threads %d -> %d\n", fds,
-              qv::sync::CountProcess().fds, threads, qv::sync::CountProcess().threads);
+  std::printf("1000 cycles: fds %d -> %d, threads %d -> %d\n", fds, qv::sync::CountProcess().fds,
+              threads, qv::sync::CountProcess().threads);
   for (const std::string& text : boxes_.Texts()) {
     ASSERT_TRUE(IsEngineReportOfTheUnplug(text)) << text;
   }
@@ -268,8 +268,8 @@ TEST_F(PnpTest, AKernelEventForTtyS0IsLoggedAndRefreshesThePortList) {
   bool heard = false;
   for (int attempt = 0; attempt < 10 && !heard; ++attempt) {
     std::ofstream(trigger) << "add";
-    heard = WaitUntil([&] { return LinesStartingWith(QStringLiteral("PNP ARRIVAL : PORT ttyS0")) > 0; },
-                      500);
+    heard = WaitUntil(
+        [&] { return LinesStartingWith(QStringLiteral("PNP ARRIVAL : PORT ttyS0")) > 0; }, 500);
   }
   ASSERT_TRUE(heard) << Dlg().Log()->Text().toStdString();
   EXPECT_EQ(combo->count(), listed + 1) << "the list was not refilled";

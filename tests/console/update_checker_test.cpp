@@ -4,8 +4,8 @@
 #include <QTemporaryDir>
 
 #include "console/update_checker.h"
-#include "tests/console/console_fixture.h"
 #include "platform/sync/library.h"
+#include "tests/console/console_fixture.h"
 
 using qv::test::ConsoleTest;
 

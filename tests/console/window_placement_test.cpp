@@ -117,12 +117,12 @@ TEST_F(ConsoleTest, PlacementsOffTheScreenOrOverflowingComeBackOnIt) {
                                   block);
     qv::store::WriteProfileInt(QStringLiteral("Settings"), QStringLiteral("VisibleTools"), 7);
     CQuorvixDlg& dlg = Open();
-    EXPECT_TRUE(Inside(dlg.frameGeometry(), area)) << dlg.frameGeometry().x() << ","
-                                                   << dlg.frameGeometry().y();
+    EXPECT_TRUE(Inside(dlg.frameGeometry(), area))
+        << dlg.frameGeometry().x() << "," << dlg.frameGeometry().y();
     EXPECT_EQ(dlg.frameGeometry().size(), templateSize) << "never smaller than the template";
-    for (QWidget* panel : {static_cast<QWidget*>(dlg.TestsPanel()),
-                           static_cast<QWidget*>(dlg.StatesPanel()),
-                           static_cast<QWidget*>(dlg.KdobjPanel())}) {
+    for (QWidget* panel :
+         {static_cast<QWidget*>(dlg.TestsPanel()), static_cast<QWidget*>(dlg.StatesPanel()),
+          static_cast<QWidget*>(dlg.KdobjPanel())}) {
       EXPECT_TRUE(panel->isVisible());
       EXPECT_TRUE(Inside(panel->frameGeometry(), area)) << panel->windowTitle().toStdString();
     }

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/pty_pair.h"
-#include "tests/drivertests/config_fixture.h"
 #include "console/log_view.h"
-#include "tests/drivertests/kernel_rates.h"
-#include "platform/comm/comm_api.h"
-#include "platform/sync/kernel_object.h"
 #include "drivertests/baud_scan.h"
 #include "drivertests/baud_scan_run.h"
+#include "platform/comm/comm_api.h"
+#include "platform/sync/kernel_object.h"
+#include "tests/common/pty_pair.h"
+#include "tests/drivertests/config_fixture.h"
+#include "tests/drivertests/kernel_rates.h"
 
 namespace qv::test {
 namespace {
@@ -22,8 +22,8 @@ namespace {
 using qv::comm::BaudPolicy;
 using qv::drivertests::kBaudScanListHeader;
 
-const std::vector<DWORD> kStandardRates = {300,   600,   1200,  2400,  4800,
-                                           9600,  19200, 38400, 57600, 115200};
+const std::vector<DWORD> kStandardRates = {300,  600,   1200,  2400,  4800,
+                                           9600, 19200, 38400, 57600, 115200};
 const std::string kStandardList = "300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200";
 
 TEST(BaudScanLoop, ReportsRunsAsTheyCloseAndLeavesTheLastRateTaken) {

@@ -3,17 +3,17 @@
 // for an acknowledgement nobody will give. Also what each data source gives.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <future>
 #include <numeric>
-#include <unistd.h>
 #include <vector>
 
-#include "tests/drivertests/fake_test_host.h"
+#include "drivertests/block_echo.h"
 #include "platform/sync/event.h"
 #include "platform/sync/kernel_object.h"
-#include "drivertests/block_echo.h"
+#include "tests/drivertests/fake_test_host.h"
 
 namespace qv::test {
 namespace {
@@ -67,7 +67,8 @@ TEST_F(BlockCheckTest, GoodBlocksAdvanceByTheBlockSizeAndAreSignalled) {
 
 TEST_F(BlockCheckTest, AShortChunkIsReportedComparedOverItsOwnLengthAndStillAdvancesAWholeBlock) {
   Receive(data_.data(), 100);
-  EXPECT_EQ(host_.Boxes(), std::vector<std::string>{"Received block is 100 bytes long instead of 256 !"});
+  EXPECT_EQ(host_.Boxes(),
+            std::vector<std::string>{"Received block is 100 bytes long instead of 256 !"});
   EXPECT_TRUE(Signalled());
   EXPECT_EQ(shared_.expectedData.Load(), data_.data() + kBlock);
 }
@@ -124,7 +125,9 @@ TEST(BlockEchoDataTest, SourcesGiveExactlyTheirBytesAndShortOnesAreRefused) {
   // The program's image from its first byte: the executable's header.
   const std::vector<BYTE> image = qv::drivertests::BlockEchoData("quor_vix.exe", size, &error);
   ASSERT_EQ(image.size(), size) << error;
-  EXPECT_EQ(std::string(image.begin(), image.begin() + 4), "\x7f" "ELF");
+  EXPECT_EQ(std::string(image.begin(), image.begin() + 4),
+            "\x7f"
+            "ELF");
 
   char path[] = "/tmp/qv-echo-source-XXXXXX";
   const int fd = ::mkstemp(path);

@@ -155,8 +155,8 @@ TEST_F(BlockEchoTest, ACorruptedByteIsReportedThenTheRunTimesOutAndTheLineStillW
   boxes_.Answer(IDOK);
   Start("Random");
   ASSERT_TRUE(WaitForEnd(30000));
-  EXPECT_EQ(boxes_.Texts(), (std::vector<std::string>{"Difference found in block at offset 100 !",
-                                                      "Timeout !"}));
+  EXPECT_EQ(boxes_.Texts(),
+            (std::vector<std::string>{"Difference found in block at offset 100 !", "Timeout !"}));
   // The read thread was not left waiting: what comes in now reaches the log.
   ASSERT_EQ(WriteCommString("still echoing"), 1);
   EXPECT_TRUE(WaitUntil([&] { return Dlg().Log()->Text().contains("still echoing"); }));

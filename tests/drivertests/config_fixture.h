@@ -6,10 +6,10 @@
 #include <QString>
 #include <string>
 
-#include "tests/console/console_fixture.h"
+#include "drivertests/port_handle.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/sync/debug_output.h"
-#include "drivertests/port_handle.h"
+#include "tests/console/console_fixture.h"
 #include "tools/tool_tests.h"
 
 namespace qv::test {

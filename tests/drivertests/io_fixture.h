@@ -8,12 +8,12 @@
 #include <string>
 
 #include "console/quorvix_dlg.h"
-#include "tests/console/console_fixture.h"
+#include "drivertests/port_handle.h"
 #include "platform/comm/comm_api.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/sync/debug_output.h"
 #include "platform/sync/thread.h"
-#include "drivertests/port_handle.h"
+#include "tests/console/console_fixture.h"
 #include "tools/tool_tests.h"
 
 namespace qv::test {

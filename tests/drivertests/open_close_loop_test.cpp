@@ -17,10 +17,10 @@
 #include "console/log_view.h"
 #include "platform/sync/debug_output.h"
 #include "platform/sync/last_error.h"
+#include "platform/sync/process_counts.h"
 #include "platform/sync/thread.h"
 #include "sim/device.h"
 #include "tests/drivertests/tests_panel_fixture.h"
-#include "platform/sync/process_counts.h"
 
 namespace qv::test {
 namespace {

@@ -6,13 +6,13 @@
 #include <future>
 #include <string>
 
-#include "tests/drivertests/fake_test_host.h"
+#include "drivertests/baud_scan_run.h"
+#include "drivertests/open_close_loop.h"
+#include "drivertests/port_handle.h"
 #include "platform/comm/comm_api.h"
 #include "platform/sync/kernel_object.h"
-#include "drivertests/port_handle.h"
-#include "drivertests/baud_scan_run.h"
 #include "resources/tests_panel_ids.h"
-#include "drivertests/open_close_loop.h"
+#include "tests/drivertests/fake_test_host.h"
 
 namespace qv::test {
 namespace {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "drivertests/set_config.h"
+#include "platform/comm/comm_api.h"
 #include "tests/common/pty_pair.h"
 #include "tests/drivertests/config_fixture.h"
-#include "platform/comm/comm_api.h"
-#include "drivertests/set_config.h"
 
 namespace qv::test {
 namespace {

@@ -11,12 +11,12 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/common/socat_cat.h"
-#include "tests/console/console_fixture.h"
+#include "drivertests/port_handle.h"
 #include "engine/comm.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/sync/debug_output.h"
-#include "drivertests/port_handle.h"
+#include "tests/common/socat_cat.h"
+#include "tests/console/console_fixture.h"
 #include "tools/tool_tests.h"
 
 namespace qv::test {

@@ -7,17 +7,15 @@
 #include <memory>
 #include <mutex>
 
+#include "drivertests/timeouts.h"
+#include "platform/sync/kernel_object.h"
+#include "sim/device.h"
 #include "tests/common/pty_pair.h"
 #include "tests/common/socat_cat.h"
 #include "tests/drivertests/io_fixture.h"
-#include "platform/sync/kernel_object.h"
-#include "sim/device.h"
-#include "drivertests/timeouts.h"
-
 
 namespace qv::test {
 namespace {
-
 
 // An echoing device that records what the host sent.
 struct Recording {
@@ -51,8 +49,9 @@ class RecordingEcho : public qv::sim::Device {
 
 std::shared_ptr<Recording> EchoRecord() {
   static auto record = std::make_shared<Recording>();
-  static const bool added = qv::comm::AddVirtualPort(
-      "vecho13", "recording echo", [] { return std::make_unique<RecordingEcho>(record); });
+  static const bool added = qv::comm::AddVirtualPort("vecho13", "recording echo", [] {
+    return std::make_unique<RecordingEcho>(record);
+  });
   (void)added;
   return record;
 }

@@ -7,10 +7,10 @@
 #include <memory>
 #include <thread>
 
-#include "tests/common/pty_pair.h"
-#include "engine/comm.h"
-#include "tests/drivertests/io_fixture.h"
 #include "drivertests/write_interrupt.h"
+#include "engine/comm.h"
+#include "tests/common/pty_pair.h"
+#include "tests/drivertests/io_fixture.h"
 
 namespace qv::test {
 namespace {

@@ -6,9 +6,9 @@
 #include <atomic>
 
 #include "engine/comm_internal.h"
-#include "tests/engine/engine_fixture.h"
 #include "platform/sync/event.h"
 #include "platform/ui/ui_thread.h"
+#include "tests/engine/engine_fixture.h"
 
 namespace qv::test {
 namespace {
@@ -46,7 +46,8 @@ TEST_F(ConnectionTest, StartConfiguresThePortDumpsItAndStopLeavesTheHandleOpen) 
   EXPECT_EQ(log[0].find("MODEMSETTINGS"), std::string::npos);
   EXPECT_EQ(log.back().rfind("COMMPROP ", 0), 0u) << log.back();
   // The two line-state queries agree on a healthy driver.
-  for (const auto& line : log) EXPECT_NE(line, "DCB from GetCommState & GetCommConfig don't match!");
+  for (const auto& line : log)
+    EXPECT_NE(line, "DCB from GetCommState & GetCommConfig don't match!");
 
   // The read thread has its wait outstanding before the stop.
   ASSERT_TRUE(WaitUntil([] { return TraceHas("Waiting for a CommEvent (Error) to occur."); }));
@@ -64,10 +65,9 @@ TEST_F(ConnectionTest, StartConfiguresThePortDumpsItAndStopLeavesTheHandleOpen) 
   // The trace tells the story in order. Both threads watch the one stop event, so the write
   // thread may already be ending while the read thread is being stopped.
   std::size_t at = 0;
-  for (const char* step :
-       {"Starting the Comm", "Creating Close Event ", "Creating Read thread",
-        "Creating Write thread", "Stopping the Comm", "Closing Read Thread",
-        "Read thread shutting down", "Closing Close Event "}) {
+  for (const char* step : {"Starting the Comm", "Creating Close Event ", "Creating Read thread",
+                           "Creating Write thread", "Stopping the Comm", "Closing Read Thread",
+                           "Read thread shutting down", "Closing Close Event "}) {
     const auto found = TraceFind(step, at);
     ASSERT_NE(found, std::string::npos) << step << "\n" << Trace();
     at = found;

@@ -18,8 +18,6 @@
 #include <thread>
 #include <vector>
 
-#include "tests/common/pty_pair.h"
-#include "tests/common/scripted_boxes.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
 #include "platform/comm/virtual_port_control.h"
@@ -27,6 +25,8 @@
 #include "platform/sync/kernel_object.h"
 #include "platform/sync/last_error.h"
 #include "platform/sync/thread.h"
+#include "tests/common/pty_pair.h"
+#include "tests/common/scripted_boxes.h"
 
 namespace qv::test {
 

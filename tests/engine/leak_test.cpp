@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 
-#include "tests/engine/engine_fixture.h"
 #include "platform/sync/process_counts.h"
+#include "tests/engine/engine_fixture.h"
 
 namespace qv::test {
 namespace {
@@ -45,11 +45,13 @@ TEST_F(LeakTest, ThousandOpenCloseCyclesLeakNoThreadDescriptorOrMemory) {
   EXPECT_EQ(boxes.Count(), 0u);
 
   // Threads end just after they signal their end: give them a moment to be gone.
-  EXPECT_TRUE(WaitUntil([&] {
-    return qv::sync::RunningThreadCount() <= threadsBefore &&
-           qv::sync::CountProcess().threads <= tasksBefore &&
-           qv::sync::CountProcess().fds <= fdsBefore;
-  }, std::chrono::seconds(10)))
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return qv::sync::RunningThreadCount() <= threadsBefore &&
+               qv::sync::CountProcess().threads <= tasksBefore &&
+               qv::sync::CountProcess().fds <= fdsBefore;
+      },
+      std::chrono::seconds(10)))
       << "threads " << qv::sync::RunningThreadCount() << "/" << threadsBefore << ", tasks "
       << qv::sync::CountProcess().threads << "/" << tasksBefore << ", fds "
       << qv::sync::CountProcess().fds << "/" << fdsBefore;

@@ -3,8 +3,8 @@
 
 #include <atomic>
 
-#include "tests/engine/engine_fixture.h"
 #include "platform/sync/event.h"
+#include "tests/engine/engine_fixture.h"
 
 namespace qv::test {
 namespace {
@@ -149,7 +149,9 @@ TEST_F(ReadPathTest, PurgeOfAPendingReadOnlyTracesAndReadingGoesOn) {
   for (int attempt = 0; attempt < 5 && !traced; ++attempt) {
     ASSERT_TRUE(PurgeComm(port, PURGE_RXABORT));
     traced = WaitUntil(
-        [] { return TraceHas("ERROR_OPERATION_ABORTED, Likely PurgeComm(RXABORT) has been used."); },
+        [] {
+          return TraceHas("ERROR_OPERATION_ABORTED, Likely PurgeComm(RXABORT) has been used.");
+        },
         std::chrono::milliseconds(1500));
   }
   ASSERT_TRUE(traced) << Trace();

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <map>
 
-#include "tests/engine/engine_fixture.h"
 #include "platform/sync/message_queue.h"
+#include "tests/engine/engine_fixture.h"
 
 namespace qv::test {
 namespace {

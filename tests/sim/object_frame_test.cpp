@@ -11,9 +11,9 @@ using qv::sim::FrameFault;
 TEST(ObjectFrame, BuildsTheConsoleLayout) {
   const auto frame = BuildObjectFrame("song", 0x0102, {0xAA, 0xBB});
   const std::vector<std::uint8_t> expected = {
-      30, 0, 0, 0,  1, 0, 1, 0,  0, 0, 0, 0,  8, 0, 0, 0,     // length, version, title header
-      's', 0, 'o', 0, 'n', 0, 'g', 0,                         // title, 16-bit units
-      2, 1, 1, 0,  2, 0, 0, 0,  0xAA, 0xBB};                  // content header and content
+      30,  0, 0,   0, 1,   0, 1,   0, 0,    0,   0, 0, 8, 0, 0, 0,  // length, version, title header
+      's', 0, 'o', 0, 'n', 0, 'g', 0,                               // title, 16-bit units
+      2,   1, 1,   0, 2,   0, 0,   0, 0xAA, 0xBB};                  // content header and content
   EXPECT_EQ(frame, expected);
 
   const auto info = CheckObjectFrame(frame.data(), frame.size());
@@ -26,7 +26,9 @@ TEST(ObjectFrame, BuildsTheConsoleLayout) {
 
 TEST(ObjectFrame, NamesEachFault) {
   const auto good = BuildObjectFrame("ab", 1, {1, 2, 3});
-  auto check = [](std::vector<std::uint8_t> f) { return CheckObjectFrame(f.data(), f.size()).fault; };
+  auto check = [](std::vector<std::uint8_t> f) {
+    return CheckObjectFrame(f.data(), f.size()).fault;
+  };
   auto patched = [&](std::size_t offset, std::uint8_t value) {
     auto f = good;
     f[offset] = value;

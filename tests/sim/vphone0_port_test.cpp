@@ -15,8 +15,8 @@ namespace {
 class Vphone0Port : public ::testing::Test {
  protected:
   void SetUp() override {
-    port_ = CreateFileA("vphone0", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                        nullptr);
+    port_ =
+        CreateFileA("vphone0", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(port_, INVALID_HANDLE_VALUE) << GetLastError();
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;

@@ -13,13 +13,13 @@
 #include <sstream>
 #include <thread>
 
-#include "tests/common/scripted_boxes.h"
 #include "platform/sync/last_error.h"
 #include "platform/sync/library.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/qt/qt_ui.h"
 #include "support/reporting/checked_call.h"
 #include "support/reporting/error_reporting.h"
+#include "tests/common/scripted_boxes.h"
 
 namespace {
 
@@ -32,8 +32,8 @@ std::string ExecutableBaseName() {
 
 std::string ExpectedText(const std::string& reason, const std::string& location, int line,
                          const std::string& valueLine) {
-  return reason + "\nIn: " + location + " line " + std::to_string(line) + "\n\nValue: " +
-         valueLine + kTail;
+  return reason + "\nIn: " + location + " line " + std::to_string(line) +
+         "\n\nValue: " + valueLine + kTail;
 }
 
 TEST(ErrorReporting, BoxShowsReasonModuleLineAndValueWithTheProgramsCaption) {
@@ -239,8 +239,8 @@ TEST(ErrorReportingInRenamedCopy, CaptionAndMissingTelephonyTexts) {
 }
 
 TEST(ErrorReporting, RenamedExecutableShowsItsOwnNameAndNoTelephonyTextsWithoutTheLibrary) {
-  const auto folder = std::filesystem::temp_directory_path() /
-                      ("qv_renamed_" + std::to_string(::getpid()));
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("qv_renamed_" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
   const auto copy = folder / "other_bench.exe";
   std::filesystem::copy_file("/proc/self/exe", copy,

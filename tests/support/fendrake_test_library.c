@@ -19,7 +19,7 @@ __attribute__((constructor)) static void Loaded(void) { Record("loaded"); }
 __attribute__((destructor)) static void Unloaded(void) { Record("unloaded"); }
 
 __attribute__((visibility("default"))) uint32_t InfoApplication(uint32_t instance,
-                                                                 uint32_t reserved) {
+                                                                uint32_t reserved) {
   char line[64];
   snprintf(line, sizeof line, "InfoApplication %u %u", (unsigned)instance, (unsigned)reserved);
   Record(line);

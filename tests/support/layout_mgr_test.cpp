@@ -37,8 +37,8 @@ Dialog MakeConsoleLikeDialog(bool show = true) {
   Dialog d;
   d.window = std::make_unique<QDialog>();
   QWidget* w = d.window.get();
-  AddControl(w, new QComboBox, 1000, QRect(10, 10, 300, 22));         // right edge = split X
-  AddControl(w, new QPlainTextEdit, 1018, QRect(10, 40, 300, 210));   // the log, down to the group
+  AddControl(w, new QComboBox, 1000, QRect(10, 10, 300, 22));        // right edge = split X
+  AddControl(w, new QPlainTextEdit, 1018, QRect(10, 40, 300, 210));  // the log, down to the group
   AddControl(w, new QPushButton("Open"), 1001, QRect(310, 40, 80, 24));  // left edge = split X
   AddControl(w, new QPushButton("Clear log"), 1022, QRect(320, 80, 80, 24));
   AddControl(w, new QGroupBox("Raw file send"), 1055, QRect(10, 250, 420, 80));

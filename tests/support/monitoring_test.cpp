@@ -2,8 +2,8 @@
 // without any library, and the pinning of the process to one processor.
 #include <gtest/gtest.h>
 #include <sched.h>
-#include <sys/syscall.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

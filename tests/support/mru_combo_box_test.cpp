@@ -9,9 +9,9 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "tests/common/key_input.h"
 #include "platform/store/profile_store.h"
 #include "support/mru_combo_box.h"
+#include "tests/common/key_input.h"
 
 namespace {
 
@@ -112,7 +112,7 @@ TEST_F(MruComboBoxTest, ChosenOlderEntryMovesUpAtOnceButIsSavedFirstOnlyOnceSent
     auto box = MakeBox();
     box->show();
     qv::test::ChooseFromList(*box, 2);  // "A2"
-    box->Add(box->currentText());  // sent
+    box->Add(box->currentText());       // sent
   }
   EXPECT_EQ(Stored(), (QStringList{"A2", "A4", "A3", "A1"}));
 }

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "support/version_info.h"
 #include "support/version_gen/version_resource.h"
+#include "support/version_info.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ VersionInfo FromFields(const VersionResourceFields& fields) {
 }
 
 VersionResourceFields Version(std::uint16_t major, std::uint16_t minor, std::uint16_t build,
-                            std::uint32_t flags = 0) {
+                              std::uint32_t flags = 0) {
   VersionResourceFields fields;
   fields.major = major;
   fields.minor = minor;
@@ -147,8 +147,8 @@ TEST(VersionInfo, AStringMarkedBinaryIsReadOnlyWithinItsNodeAndTheBlock) {
   const std::size_t node = NodeWithKey(block, u"PrivateBuild");
   const std::size_t end = node + (block[node] | (block[node + 1] << 8));
   // The block ends with the string's node: every node around it ends there too.
-  for (std::size_t outer : {std::size_t{0}, NodeWithKey(block, u"StringFileInfo"),
-                            NodeWithKey(block, u"040c04b0")})
+  for (std::size_t outer :
+       {std::size_t{0}, NodeWithKey(block, u"StringFileInfo"), NodeWithKey(block, u"040c04b0")})
     PutWord(block, outer, end - outer);
   block.resize(end);
   // Type 0 (binary), with a value length that fits the node as bytes but not as characters.

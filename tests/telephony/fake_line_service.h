@@ -17,9 +17,9 @@
 namespace qv::test {
 
 struct FakeDevice {
-  LONG negotiate = 0;          // result of lineNegotiateAPIVersion
-  LONG portNameResult = 0;     // result of lineGetID "comm/datamodem/portname"
-  std::string port;            // its port name
+  LONG negotiate = 0;       // result of lineNegotiateAPIVersion
+  LONG portNameResult = 0;  // result of lineGetID "comm/datamodem/portname"
+  std::string port;         // its port name
   std::string lineName;
   bool portNameOutside = false;  // the answer's offset points beyond the record
   DWORD portNameNeeded = 0;      // a needed size of its own (0: the real one)
@@ -31,7 +31,7 @@ struct FakeLineService {
   LONG openResult = 0;
   HLINEAPP nextApp = 0x100;
   HLINE nextLine = 0x200;
-  LONG callIdResult = 0;        // lineGetID "comm/datamodem" on the call
+  LONG callIdResult = 0;  // lineGetID "comm/datamodem" on the call
   DWORD callPortHandle = 0x1234;
   std::vector<std::string> calls;  // "lineOpen 2", "lineClose 0x201", ...
   LINECALLPARAMS lastCallParams{};
@@ -95,7 +95,8 @@ inline LONG DevCaps(HLINEAPP, DWORD id, DWORD, DWORD, LINEDEVCAPS* caps) {
 }
 inline LONG GetId(HLINE line, DWORD, HCALL call, DWORD select, VARSTRING* vs, const char* cls) {
   auto& s = *FakeLineService::Current();
-  s.calls.push_back(std::string("lineGetID ") + cls + " " + Hex(select == LINECALLSELECT_CALL ? call : line));
+  s.calls.push_back(std::string("lineGetID ") + cls + " " +
+                    Hex(select == LINECALLSELECT_CALL ? call : line));
   if (select == LINECALLSELECT_CALL) {
     if (s.callIdResult != 0) return s.callIdResult;
     std::string bytes(4, '\0');

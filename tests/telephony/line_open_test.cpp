@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "telephony/line_open.h"
 #include "tests/common/scripted_boxes.h"
 #include "tests/telephony/fake_line_service.h"
-#include "telephony/line_open.h"
 
 namespace qv::test {
 namespace {
@@ -49,7 +49,7 @@ class LineOpenTest : public ::testing::Test {
 TEST_F(LineOpenTest, TheSearchSkipsDevicesOfOtherVersionsPortsAndCaseAndCallsTheMatch) {
   Devices({{LINEERR_INCOMPATIBLEAPIVERSION},
            {LINEERR_NODEVICE},
-           {0, 0, "com5", "Lower case"},                  // another port: case counts
+           {0, 0, "com5", "Lower case"},                   // another port: case counts
            {0, LINEERR_INVALDEVICECLASS, "", "No modem"},  // no data-modem port
            {0, LINEERR_OPERATIONUNAVAIL, "", "No class"},
            {0, 0, "COM5", "Phone modem"},

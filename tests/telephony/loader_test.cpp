@@ -2,9 +2,9 @@
 // failures remembered, arguments and results passed through unchanged.
 #include <gtest/gtest.h>
 
-#include "tests/telephony/fake_line_service.h"
 #include "platform/sync/library.h"
 #include "telephony/telephony_loader.h"
+#include "tests/telephony/fake_line_service.h"
 
 namespace qv::test {
 namespace {

@@ -9,15 +9,17 @@
 #include <ostream>
 #include <string>
 
-#include "tests/console/console_fixture.h"
-#include "tests/console/send_fixture.h"
+#include "drivertests/port_handle.h"
 #include "engine/comm.h"
 #include "platform/comm/virtual_port_control.h"
-#include "drivertests/port_handle.h"
+#include "tests/console/console_fixture.h"
+#include "tests/console/send_fixture.h"
 #include "tools/tool_kdobj.h"
 
 // Captions and fields read as text in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
 
 namespace qv::test {
 
@@ -51,10 +53,8 @@ class KdobjTest : public ConsoleTest {
 
   // Typing into a field, and the posted notices that follow handled.
   void Type(int id, const QString& text) {
-    if (QComboBox* combo = Combo(id))
-      combo->setEditText(text);
-    else
-      Panel().SetDlgItemText(id, text);
+    if (QComboBox* combo = Combo(id)) combo->setEditText(text);
+    else Panel().SetDlgItemText(id, text);
     QCoreApplication::processEvents();
   }
   // The user picks a row of a combo's list.

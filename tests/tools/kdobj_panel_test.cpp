@@ -18,7 +18,7 @@ namespace {
 
 const QString kSettings = QStringLiteral("Settings");
 constexpr int kFileButtons[] = {IDC_KDOBJ_OBJECT_CMD, IDC_KPSW_CMD, IDC_KDOBJ_SEND, IDC_KPSW_SEND};
-constexpr int kOtherButtons[] = {IDC_KDOBJ_QUERY, IDC_KDOBJ_OPEN, IDC_KDOBJ_TITLE_CMD,
+constexpr int kOtherButtons[] = {IDC_KDOBJ_QUERY, IDC_KDOBJ_OPEN,  IDC_KDOBJ_TITLE_CMD,
                                  IDC_KDOBJ_TITLE, IDC_KDOBJ_CLOSE, IDC_KPSL_CMD};
 
 std::size_t TotalSize(const std::vector<Bytes>& requests) {

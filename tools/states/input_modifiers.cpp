@@ -39,8 +39,7 @@ class ModifierWatch : public QObject {
         // Keys released while another application had the keyboard are never seen here.
         modifiers_ = Qt::NoModifier;
         break;
-      default:
-        break;
+      default: break;
     }
     return QObject::eventFilter(watched, event);
   }

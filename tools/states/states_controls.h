@@ -15,10 +15,10 @@ enum StatesControlId : int {
   IDC_RING = 1006,
   IDC_RLSD = 1007,
   IDC_SIGNALS_IN = 1008,
-  IDC_WRITE_COUNTS = 1024,   // "completed/requested" bytes of the engine's write thread
-  IDC_OUT_QUEUE = 1025,      // driver output queue fill
-  IDC_READ_COUNT = 1026,     // bytes received
-  IDC_IN_QUEUE = 1028,       // driver input queue fill
+  IDC_WRITE_COUNTS = 1024,  // "completed/requested" bytes of the engine's write thread
+  IDC_OUT_QUEUE = 1025,     // driver output queue fill
+  IDC_READ_COUNT = 1026,    // bytes received
+  IDC_IN_QUEUE = 1028,      // driver input queue fill
   IDC_BREAK = 1034,
   IDC_PURGE_ALL = 1039,
   IDC_CTS_FLOW = 1043,

@@ -21,9 +21,9 @@ CommConfigProvider& QtProvider() {
   return qt;
 }
 
-constexpr DWORD kOfferedSpeeds[] = {110,   300,   600,    1200,   2400,   4800,   9600,
-                                    14400, 19200, 38400,  57600,  115200, 128000, 230400,
-                                    256000, 460800, 921600};
+constexpr DWORD kOfferedSpeeds[] = {110,    300,    600,    1200,   2400,  4800,
+                                    9600,   14400,  19200,  38400,  57600, 115200,
+                                    128000, 230400, 256000, 460800, 921600};
 
 DialogTemplate ConfigTemplate(const std::string& device) {
   DialogTemplate t;
@@ -45,8 +45,8 @@ DialogTemplate ConfigTemplate(const std::string& device) {
       Control(IDC_STATIC, "STATIC", QStringLiteral("&Flow control:"), SS_RIGHT, 6, 80, 70, 8),
       Control(IDC_CC_FLOW, "COMBOBOX", QString(), list, 80, 78, 92, 80),
       Control(IDOK, "BUTTON", QStringLiteral("OK"), BS_DEFPUSHBUTTON | WS_TABSTOP, 70, 98, 50, 14),
-      Control(IDCANCEL, "BUTTON", QStringLiteral("Cancel"), BS_PUSHBUTTON | WS_TABSTOP, 124, 98,
-              50, 14),
+      Control(IDCANCEL, "BUTTON", QStringLiteral("Cancel"), BS_PUSHBUTTON | WS_TABSTOP, 124, 98, 50,
+              14),
   };
   return t;
 }
@@ -61,13 +61,12 @@ void SelectData(QComboBox* combo, int value) {
 void FillStopBits(QComboBox* stopBits, int dataBits, int wanted) {
   stopBits->clear();
   stopBits->addItem(QStringLiteral("1"), int(ONESTOPBIT));
-  if (dataBits == 5)
-    stopBits->addItem(QStringLiteral("1.5"), int(ONE5STOPBITS));
-  else
-    stopBits->addItem(QStringLiteral("2"), int(TWOSTOPBITS));
+  if (dataBits == 5) stopBits->addItem(QStringLiteral("1.5"), int(ONE5STOPBITS));
+  else stopBits->addItem(QStringLiteral("2"), int(TWOSTOPBITS));
   // 1.5 and 2 stop bits stand for each other when the data bits change.
-  SelectData(stopBits, wanted == ONESTOPBIT ? ONESTOPBIT : dataBits == 5 ? ONE5STOPBITS
-                                                                         : TWOSTOPBITS);
+  SelectData(stopBits, wanted == ONESTOPBIT ? ONESTOPBIT
+                       : dataBits == 5      ? ONE5STOPBITS
+                                            : TWOSTOPBITS);
 }
 
 class ConfigDialog : public TemplateDialog {
@@ -100,7 +99,8 @@ class ConfigDialog : public TemplateDialog {
 
     auto* parity = Item<QComboBox>(IDC_CC_PARITY);
     const char* parities[] = {"None", "Odd", "Even", "Mark", "Space"};
-    for (int p = NOPARITY; p <= SPACEPARITY; ++p) parity->addItem(QString::fromLatin1(parities[p]), p);
+    for (int p = NOPARITY; p <= SPACEPARITY; ++p)
+      parity->addItem(QString::fromLatin1(parities[p]), p);
     SelectData(parity, dcb_.Parity <= SPACEPARITY ? dcb_.Parity : NOPARITY);
 
     auto* stopBits = Item<QComboBox>(IDC_CC_STOPBITS);
@@ -112,12 +112,11 @@ class ConfigDialog : public TemplateDialog {
     flow->addItem(QStringLiteral("Hardware"), int(FlowControl::kHardware));
     SelectData(flow, int(FlowControlOf(dcb_)));
 
-    OnNotify(IDC_CC_DATABITS, CBN_SELCHANGE,
-             [this] {
-               auto* stopBits = Item<QComboBox>(IDC_CC_STOPBITS);
-               FillStopBits(stopBits, Item<QComboBox>(IDC_CC_DATABITS)->currentData().toInt(),
-                            stopBits->currentData().toInt());
-             });
+    OnNotify(IDC_CC_DATABITS, CBN_SELCHANGE, [this] {
+      auto* stopBits = Item<QComboBox>(IDC_CC_STOPBITS);
+      FillStopBits(stopBits, Item<QComboBox>(IDC_CC_DATABITS)->currentData().toInt(),
+                   stopBits->currentData().toInt());
+    });
     OnNotify(IDC_CC_SPEED, CBN_EDITCHANGE, [this] { EnableOk(); });
     OnNotify(IDC_CC_SPEED, CBN_SELCHANGE, [this] { EnableOk(); });
     EnableOk();
@@ -157,10 +156,8 @@ void ApplyFlowControl(DCB& dcb, FlowControl flow) {
   }
   dcb.fOutxCtsFlow = hardware;
   dcb.fOutxDsrFlow = 0;
-  if (hardware)
-    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-  else if (dcb.fRtsControl == RTS_CONTROL_HANDSHAKE)
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  if (hardware) dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  else if (dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) dcb.fRtsControl = RTS_CONTROL_ENABLE;
   if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE) dcb.fDtrControl = DTR_CONTROL_ENABLE;
 }
 

@@ -19,14 +19,14 @@
 namespace qv::ui {
 
 struct FileDialogRequest {
-  HWND owner = nullptr;       // a QWidget*, or null
-  bool open = true;           // open (true) or save (false)
-  QString title;              // "Open" or "Save As"
-  QString filter;             // the program's form: "All files|*.*||"
-  QStringList nameFilters;    // the same for Qt: "All files (*)"
-  QString initialFolder;      // empty: the platform decides
-  QString initialName;        // file name to preselect (no folder), may be empty
-  QString defaultExtension;   // without the dot; empty for none
+  HWND owner = nullptr;      // a QWidget*, or null
+  bool open = true;          // open (true) or save (false)
+  QString title;             // "Open" or "Save As"
+  QString filter;            // the program's form: "All files|*.*||"
+  QStringList nameFilters;   // the same for Qt: "All files (*)"
+  QString initialFolder;     // empty: the platform decides
+  QString initialName;       // file name to preselect (no folder), may be empty
+  QString defaultExtension;  // without the dot; empty for none
   bool fileMustExist = false;
   bool overwritePrompt = false;
 };
@@ -86,7 +86,7 @@ class ScriptedDialogs : public DialogProvider {
     FontDialogRequest font;  // when kind == Font
   };
 
-  ScriptedDialogs();  // installs itself
+  ScriptedDialogs();            // installs itself
   ~ScriptedDialogs() override;  // restores the previous provider
 
   void AcceptFile(const QString& path);

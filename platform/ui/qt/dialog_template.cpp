@@ -1,14 +1,13 @@
 #include "platform/ui/qt/dialog_template.h"
 
 #include <QApplication>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QScreen>
 #include <QSizeGrip>
 #include <mutex>
 
@@ -91,8 +91,8 @@ QWidget* CreateButton(const ControlTemplate& c, QWidget* parent) {
     }
     case BS_GROUPBOX: {
       // Qt reads "&" in a group title as a shortcut marker: the one left shows as "&&".
-      auto* g = new QGroupBox(WithoutMnemonic(c.text).replace(QLatin1Char('&'), QLatin1String("&&")),
-                              parent);
+      auto* g = new QGroupBox(
+          WithoutMnemonic(c.text).replace(QLatin1Char('&'), QLatin1String("&&")), parent);
       // A Win32 group box is a sibling drawn around its controls, not their parent.
       g->setAttribute(Qt::WA_TransparentForMouseEvents);
       return g;
@@ -112,7 +112,7 @@ QWidget* CreateEdit(const ControlTemplate& c, QWidget* parent) {
     e->setPlainText(c.text);
     e->setReadOnly(c.style & ES_READONLY);
     e->setLineWrapMode((c.style & (WS_HSCROLL | ES_AUTOHSCROLL)) ? QPlainTextEdit::NoWrap
-                                                                   : QPlainTextEdit::WidgetWidth);
+                                                                 : QPlainTextEdit::WidgetWidth);
     e->setVerticalScrollBarPolicy((c.style & WS_VSCROLL) ? Qt::ScrollBarAlwaysOn
                                                          : Qt::ScrollBarAlwaysOff);
     return e;
@@ -154,8 +154,8 @@ QWidget* CreateCombo(const ControlTemplate& c, QWidget* parent) {
 
 ControlTemplate Control(int id, const char* className, const QString& text, DWORD style, int x,
                         int y, int cx, int cy) {
-  return ControlTemplate{id, QString::fromLatin1(className), text, style | WS_CHILD | WS_VISIBLE,
-                         x, y, cx, cy};
+  return ControlTemplate{
+      id, QString::fromLatin1(className), text, style | WS_CHILD | WS_VISIBLE, x, y, cx, cy};
 }
 
 DialogUnits DialogUnitsFor(const QFont& font) {
@@ -174,9 +174,7 @@ void RegisterControlClass(const QString& className, ControlFactory factory) {
   Factories().insert(className.toUpper(), std::move(factory));
 }
 
-int ControlId(const QWidget* widget) {
-  return widget ? widget->property("controlId").toInt() : 0;
-}
+int ControlId(const QWidget* widget) { return widget ? widget->property("controlId").toInt() : 0; }
 
 TemplateDialog::TemplateDialog(const DialogTemplate& dialogTemplate, QWidget* parent)
     : QDialog(parent), template_(dialogTemplate) {
@@ -277,7 +275,8 @@ void TemplateDialog::Connect(QWidget* w, int id) {
       SendCommand(id, CBN_SELENDOK);
     });
     if (cb->isEditable())
-      connect(cb, &QComboBox::editTextChanged, this, [this, id] { SendCommand(id, CBN_EDITCHANGE); });
+      connect(cb, &QComboBox::editTextChanged, this,
+              [this, id] { SendCommand(id, CBN_EDITCHANGE); });
   } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
     connect(e, &QLineEdit::textChanged, this, [this, id] { SendCommand(id, EN_CHANGE); });
     connect(e, &QLineEdit::editingFinished, this, [this, id] { SendCommand(id, EN_KILLFOCUS); });
@@ -322,8 +321,8 @@ void TemplateDialog::CheckDlgButton(int id, UINT check) {
   if (b == nullptr) return;
   if (auto* cb = qobject_cast<QCheckBox*>(b)) {
     cb->setCheckState(check == BST_INDETERMINATE && cb->isTristate() ? Qt::PartiallyChecked
-                      : check ? Qt::Checked
-                              : Qt::Unchecked);
+                      : check                                        ? Qt::Checked
+                                                                     : Qt::Unchecked);
   } else {
     b->setChecked(check != BST_UNCHECKED);
   }
@@ -374,7 +373,9 @@ QString TemplateDialog::GetDlgItemText(int id) const {
   return QString();
 }
 
-void TemplateDialog::SetDlgItemInt(int id, int value) { SetDlgItemText(id, QString::number(value)); }
+void TemplateDialog::SetDlgItemInt(int id, int value) {
+  SetDlgItemText(id, QString::number(value));
+}
 
 int TemplateDialog::GetDlgItemInt(int id, bool* ok) const {
   return GetDlgItemText(id).trimmed().toInt(ok);

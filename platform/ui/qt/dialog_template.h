@@ -106,7 +106,7 @@ struct ControlTemplate {
   int id = IDC_STATIC;
   QString className;  // "BUTTON", "EDIT", "STATIC", "COMBOBOX", "LISTBOX", "SCROLLBAR", registered
   QString text;
-  DWORD style = 0;  // WS_VISIBLE must be set for a visible control
+  DWORD style = 0;                   // WS_VISIBLE must be set for a visible control
   int x = 0, y = 0, cx = 0, cy = 0;  // dialog units
 };
 
@@ -128,7 +128,7 @@ ControlTemplate Control(int id, const char* className, const QString& text, DWOR
 
 // Dialog base units of a font: pixels per 4 x units and per 8 y units.
 struct DialogUnits {
-  int baseX = 6;  // average character width
+  int baseX = 6;   // average character width
   int baseY = 13;  // character height
   int X(int units) const { return units * baseX / 4; }
   int Y(int units) const { return units * baseY / 8; }

@@ -55,8 +55,7 @@ std::vector<ButtonSpec> ButtonsFor(UINT flags) {
     case MB_RETRYCANCEL:
       return {{"&Retry", QMessageBox::AcceptRole, IDRETRY},
               {"Cancel", QMessageBox::RejectRole, IDCANCEL}};
-    default:
-      return {{"OK", QMessageBox::AcceptRole, IDOK}};
+    default: return {{"OK", QMessageBox::AcceptRole, IDOK}};
   }
 }
 
@@ -68,12 +67,14 @@ class CopyableMessageBox : public QMessageBox {
  protected:
   void keyPressEvent(QKeyEvent* event) override {
     if (event->matches(QKeySequence::Copy)) {
-      QString copied = QStringLiteral("---------------------------\n%1\n---------------------------\n%2\n"
-                                      "---------------------------\n")
+      QString copied = QStringLiteral(
+                           "---------------------------\n%1\n---------------------------\n%2\n"
+                           "---------------------------\n")
                            .arg(windowTitle(), text());
       QStringList names;
       for (QAbstractButton* b : buttons()) names << b->text().remove('&');
-      copied += names.join(QStringLiteral("   ")) + QStringLiteral("\n---------------------------\n");
+      copied +=
+          names.join(QStringLiteral("   ")) + QStringLiteral("\n---------------------------\n");
       QGuiApplication::clipboard()->setText(copied);
       return;
     }
@@ -143,8 +144,7 @@ void InstallQtUi() {
   server = new UiRequestServer(qApp);
   QPointer<UiRequestServer> target = server;
   SetUiWakeHook([target] {
-    if (UiRequestServer* s = target.data())
-      QueueCall(s, [] { ServeUiRequests(); });
+    if (UiRequestServer* s = target.data()) QueueCall(s, [] { ServeUiRequests(); });
   });
   if (CurrentMessageBoxProvider() == nullptr) SetMessageBoxProvider(&boxes);
 }

@@ -355,9 +355,8 @@ TEST_P(Conformance, ClearCommErrorCountsQueuedInput) {
   }
   COMSTAT status{};
   DWORD errors = 1;
-  ASSERT_TRUE(WaitUntil([&] {
-    return ClearCommError(h, &errors, &status) && status.cbInQue == 6;
-  }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return ClearCommError(h, &errors, &status) && status.cbInQue == 6; }));
   EXPECT_EQ(errors, 0u);
   EXPECT_EQ(status.cbOutQue, 0u);
   ASSERT_TRUE(PurgeComm(h, PURGE_RXCLEAR));

@@ -27,8 +27,8 @@ TEST(DefaultConfig, RoundTripPersistsPerUserAndApplesAtOpen) {
   EXPECT_EQ(read->dcb.BaudRate, 4800u);
 
   // A port opens with its default.
-  HANDLE h = CreateFileA("\\\\.\\vloop0", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE h = CreateFileA("\\\\.\\vloop0", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OVERLAPPED, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   DCB dcb;
   ASSERT_TRUE(GetCommState(h, &dcb));

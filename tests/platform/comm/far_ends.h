@@ -88,7 +88,8 @@ class PtyFarEnd : public FarEnd {
       if (::poll(&p, 1, 20) <= 0) continue;
       char buffer[4096];
       const ssize_t n = ::read(pty_.master(), buffer, sizeof buffer);
-      if (n > 0) [[maybe_unused]] auto w = ::write(pty_.master(), buffer, n);
+      if (n > 0) [[maybe_unused]]
+        auto w = ::write(pty_.master(), buffer, n);
     }
   }
 

@@ -64,8 +64,7 @@ class RecordingDevice final : public sim::Device {
 DeviceLog& TestDeviceLog() {
   static DeviceLog* log = [] {
     auto* l = new DeviceLog;
-    AddVirtualPort("vtest0", "test device",
-                   [l] { return std::make_unique<RecordingDevice>(l); });
+    AddVirtualPort("vtest0", "test device", [l] { return std::make_unique<RecordingDevice>(l); });
     return l;
   }();
   return *log;
@@ -81,8 +80,7 @@ DeviceLog& ModemLog() {
     l->description.devSpecific = "dev";
     l->description.maxDteRate = 460800;
     l->description.maxDceRate = 115200;
-    AddVirtualPort("vmodem0", "test modem",
-                   [l] { return std::make_unique<RecordingDevice>(l); });
+    AddVirtualPort("vmodem0", "test modem", [l] { return std::make_unique<RecordingDevice>(l); });
     return l;
   }();
   return *log;
@@ -333,7 +331,8 @@ TEST_F(VirtualLine, DsrOutputFlowHoldsAndDsrSensitivityDrops) {
   if (!WriteFile(port_, "def", 3, &n, &w2.ov)) {
     EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
   }
-  EXPECT_TRUE(WaitUntil([&] { return ClearCommError(port_, &errors, &status) && status.cbInQue == 3; }));
+  EXPECT_TRUE(
+      WaitUntil([&] { return ClearCommError(port_, &errors, &status) && status.cbInQue == 3; }));
 }
 
 TEST_F(VirtualLine, UnplugFailsRequestsAndRefusesOpenUntilPluggedAgain) {

@@ -31,8 +31,10 @@ Seen Describe(const DeviceChange& c) {
   const DEV_BROADCAST_HDR* h = c.record.Header();
   if (!h) return {c.eventCode, 0xFFFFFFFFu, {}, {}};
   if (h->dbch_devicetype == DBT_DEVTYP_PORT) {
-    return {c.eventCode, h->dbch_devicetype,
-            reinterpret_cast<const DEV_BROADCAST_PORT_A*>(h)->dbcp_name, {}};
+    return {c.eventCode,
+            h->dbch_devicetype,
+            reinterpret_cast<const DEV_BROADCAST_PORT_A*>(h)->dbcp_name,
+            {}};
   }
   const auto* i = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(h);
   return {c.eventCode, h->dbch_devicetype, i->dbcc_name, i->dbcc_classguid};

@@ -142,8 +142,8 @@ class FakeSysfs {
   }
   // A tty below parent (none: a virtual one), listed in /sys/class/tty, with its node in /dev.
   fs::path Tty(const std::string& name, const fs::path& parent) {
-    const fs::path tty = parent.empty() ? Sys() / "devices" / "virtual" / "tty" / name
-                                        : parent / "tty" / name;
+    const fs::path tty =
+        parent.empty() ? Sys() / "devices" / "virtual" / "tty" / name : parent / "tty" / name;
     fs::create_directories(tty);
     Write(tty / "uevent", "MAJOR=188\nMINOR=0\nDEVNAME=" + name);
     if (!parent.empty()) fs::create_symlink(parent, tty / "device");
@@ -172,11 +172,9 @@ TEST(SystemPorts, LabelsTellUsbPhoneAndBluetoothPortsApart) {
   sys.ById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
   // A phone's CDC-ACM data port, and a second one whose product text is far too long.
   sys.Usb("pci0000:00/0000:00:14.0/usb1/1-2", "f00d", "0002", "Test Phone Modem");
-  sys.Tty("ttyACM0",
-          sys.Device("pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.1", "usb", "cdc_acm"));
+  sys.Tty("ttyACM0", sys.Device("pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.1", "usb", "cdc_acm"));
   sys.Usb("pci0000:00/0000:00:14.0/usb1/1-3", "f00d", "0003", std::string(300, 'p'));
-  sys.Tty("ttyACM1",
-          sys.Device("pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.1", "usb", "cdc_acm"));
+  sys.Tty("ttyACM1", sys.Device("pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.1", "usb", "cdc_acm"));
   // A Bluetooth RFCOMM port: virtual, with the remote address and channel.
   const fs::path rfcomm = sys.Tty("rfcomm0", {});
   FakeSysfs::Write(rfcomm / "address", "00:1a:7d:da:71:13");
@@ -184,11 +182,11 @@ TEST(SystemPorts, LabelsTellUsbPhoneAndBluetoothPortsApart) {
   // A 16550 behind the serial core's layers, and a reserved port without a UART.
   sys.Device("platform/serial8250", "platform", "serial8250");
   sys.Device("platform/serial8250/serial8250:0", "serial-base", "ctrl");
-  const fs::path uart = sys.Device("platform/serial8250/serial8250:0/serial8250:0.0",
-                                   "serial-base", "port");
+  const fs::path uart =
+      sys.Device("platform/serial8250/serial8250:0/serial8250:0.0", "serial-base", "port");
   FakeSysfs::Write(sys.Tty("ttyS0", uart) / "type", "4");
-  const fs::path empty = sys.Device("platform/serial8250/serial8250:0/serial8250:0.1",
-                                    "serial-base", "port");
+  const fs::path empty =
+      sys.Device("platform/serial8250/serial8250:0/serial8250:0.1", "serial-base", "port");
   FakeSysfs::Write(sys.Tty("ttyS1", empty) / "type", "0");
   // What never is a port: a virtual console, the pty master, an entry without a node.
   sys.Tty("tty0", {});
@@ -197,17 +195,20 @@ TEST(SystemPorts, LabelsTellUsbPhoneAndBluetoothPortsApart) {
   fs::create_directories(nodeless / "tty" / "ttyX9");
   fs::create_symlink(nodeless / "tty" / "ttyX9", sys.Sys() / "class" / "tty" / "ttyX9");
 
-  auto ports = qv::devices::ScanTtyDevices({sys.Sys().string(),
-                                            (sys.Dev() / "serial" / "by-id").string()});
+  auto ports =
+      qv::devices::ScanTtyDevices({sys.Sys().string(), (sys.Dev() / "serial" / "by-id").string()});
   std::map<std::string, PortEntry> byName;
   for (PortEntry& p : ports) byName[p.name] = p;
   ASSERT_EQ(byName.size(), 5u);
-  EXPECT_EQ(PortLabel(byName["ttyUSB0"]),
-            "ttyUSB0" + kPad +
-                "(ftdi_sio, 0403:6001 FT232R USB UART, usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0)");
+  EXPECT_EQ(
+      PortLabel(byName["ttyUSB0"]),
+      "ttyUSB0" + kPad +
+          "(ftdi_sio, 0403:6001 FT232R USB UART, usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0)");
   EXPECT_EQ(byName["ttyUSB0"].description, "FT232R USB UART");
-  EXPECT_EQ(PortLabel(byName["ttyACM0"]), "ttyACM0" + kPad + "(cdc_acm, f00d:0002 Test Phone Modem)");
-  EXPECT_EQ(PortLabel(byName["rfcomm0"]), "rfcomm0" + kPad + "(rfcomm, 00:1a:7d:da:71:13 channel 3)");
+  EXPECT_EQ(PortLabel(byName["ttyACM0"]),
+            "ttyACM0" + kPad + "(cdc_acm, f00d:0002 Test Phone Modem)");
+  EXPECT_EQ(PortLabel(byName["rfcomm0"]),
+            "rfcomm0" + kPad + "(rfcomm, 00:1a:7d:da:71:13 channel 3)");
   EXPECT_EQ(PortLabel(byName["ttyS0"]), "ttyS0" + kPad + "(serial8250)");
   // Cut at the limit, the port's name and the parenthesis kept.
   const std::string cut = PortLabel(byName["ttyACM1"]);
@@ -235,7 +236,7 @@ TEST(SystemPorts, ScansThisMachine) {
         << "a virtual console";
     // The source is a driver, not the serial core's own layer.
     EXPECT_NE(p.source, "port");
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(lstat(("/dev/" + p.name).c_str(), &st), 0);
   }
   // A serial port this machine has is still found.

@@ -46,8 +46,7 @@ TEST(ThreadQueues, OrderIsKeptPerPosterAcrossTwoPostingThreads) {
   ASSERT_NE(thread, nullptr);
   constexpr int kPerPoster = 2000;
   auto poster = [&](WPARAM who) {
-    for (int i = 0; i < kPerPoster; ++i)
-      ASSERT_TRUE(PostThreadMessageA(tid, kMsgData, who, i));
+    for (int i = 0; i < kPerPoster; ++i) ASSERT_TRUE(PostThreadMessageA(tid, kMsgData, who, i));
   };
   std::thread a(poster, 1), b(poster, 2);
   a.join();

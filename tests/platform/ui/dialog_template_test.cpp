@@ -7,11 +7,11 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QKeyEvent>
 #include <thread>
 
 #include "platform/ui/qt/dialog_template.h"
@@ -108,8 +108,8 @@ TEST(DialogTemplate, DialogUnitsFollowTheDialogFont) {
   EXPECT_GT(u.baseX, 0);
   EXPECT_GT(u.baseY, u.baseX);
   // Edit 10 at (40, 4), 80 by 12 dialog units.
-  EXPECT_EQ(dlg.GetDlgItem(10)->geometry(), QRect(40 * u.baseX / 4, 4 * u.baseY / 8,
-                                                  80 * u.baseX / 4, 12 * u.baseY / 8));
+  EXPECT_EQ(dlg.GetDlgItem(10)->geometry(),
+            QRect(40 * u.baseX / 4, 4 * u.baseY / 8, 80 * u.baseX / 4, 12 * u.baseY / 8));
   EXPECT_EQ(dlg.size(), QSize(200 * u.baseX / 4, 100 * u.baseY / 8));
 }
 
@@ -140,7 +140,8 @@ TEST(DialogTemplate, CheckBoxesBehaveLikeWin32Ones) {
   automatic->click();
   manual->click();
   EXPECT_EQ(dlg.IsDlgButtonChecked(11), BST_CHECKED);
-  EXPECT_EQ(dlg.IsDlgButtonChecked(12), BST_UNCHECKED) << "a non-automatic box changes only when set";
+  EXPECT_EQ(dlg.IsDlgButtonChecked(12), BST_UNCHECKED)
+      << "a non-automatic box changes only when set";
   EXPECT_EQ(manualClicks, 1) << "but its click is still reported";
   dlg.CheckDlgButton(12, BST_CHECKED);
   EXPECT_EQ(dlg.IsDlgButtonChecked(12), BST_CHECKED);

@@ -6,12 +6,12 @@
 #include <QTimer>
 #include <thread>
 
-#include "tests/common/scripted_boxes.h"
 #include "platform/sync/event.h"
 #include "platform/sync/kernel_object.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/qt/qt_ui.h"
 #include "platform/ui/ui_thread.h"
+#include "tests/common/scripted_boxes.h"
 
 namespace {
 
@@ -118,4 +118,3 @@ TEST_F(MessageBoxTest, OwnerlessBoxGoesOverTheVisibleMainWindow) {
 }
 
 }  // namespace
-

@@ -7,8 +7,8 @@
 #include "platform/comm/comm_api.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/sync/kernel_object.h"
-#include "tests/telephony/service/service_fixture.h"
 #include "sim/phone.h"
+#include "tests/telephony/service/service_fixture.h"
 
 namespace qv::test {
 namespace {
@@ -82,11 +82,14 @@ TEST_F(LineServiceTest, BadHandlesAndArgumentsGetTheirCodes) {
   EXPECT_EQ(lineNegotiateAPIVersion(app_, DWORD(id), 0x10004, 0x10004, nullptr, &ext),
             LINEERR_INVALPOINTER);
   EXPECT_EQ(lineOpen(app_, DWORD(id), &line, TAPI_VERSION_1_4, 1, 0, LINECALLPRIVILEGE_NONE,
-                     LINEMEDIAMODE_DATAMODEM, nullptr), LINEERR_INCOMPATIBLEEXTVERSION);
+                     LINEMEDIAMODE_DATAMODEM, nullptr),
+            LINEERR_INCOMPATIBLEEXTVERSION);
   EXPECT_EQ(lineOpen(app_, DWORD(id), &line, TAPI_VERSION_1_4, 0, 0, 0, LINEMEDIAMODE_DATAMODEM,
-                     nullptr), LINEERR_INVALPRIVSELECT);
+                     nullptr),
+            LINEERR_INVALPRIVSELECT);
   EXPECT_EQ(lineOpen(app_, DWORD(id), &line, TAPI_VERSION_1_4, 0, 0, LINECALLPRIVILEGE_OWNER,
-                     LINEMEDIAMODE_INTERACTIVEVOICE, nullptr), LINEERR_INVALMEDIAMODE);
+                     LINEMEDIAMODE_INTERACTIVEVOICE, nullptr),
+            LINEERR_INVALMEDIAMODE);
   EXPECT_EQ(lineClose(0xDEAD), LINEERR_INVALLINEHANDLE);
   EXPECT_EQ(lineDeallocateCall(0xDEAD), LINEERR_INVALCALLHANDLE);
   EXPECT_EQ(lineShutdown(0xDEAD), LINEERR_INVALAPPHANDLE);
@@ -124,7 +127,8 @@ TEST_F(LineServiceTest, BadHandlesAndArgumentsGetTheirCodes) {
   EXPECT_EQ(lineClose(line), LINEERR_INVALLINEHANDLE);
   EXPECT_EQ(lineShutdown(app_), 0);
   EXPECT_EQ(lineOpen(app_, DWORD(id), &line, TAPI_VERSION_1_4, 0, 0, LINECALLPRIVILEGE_NONE,
-                     LINEMEDIAMODE_DATAMODEM, nullptr), LINEERR_INVALAPPHANDLE);
+                     LINEMEDIAMODE_DATAMODEM, nullptr),
+            LINEERR_INVALAPPHANDLE);
   app_ = 0;
 }
 
@@ -204,9 +208,11 @@ TEST_F(LineServiceTest, ACallOnAPortInUseIsDisconnectedWithoutAHandle) {
 }
 
 TEST_F(LineServiceTest, AModemPortThatAppearsRaisesLineCreateAndOneThatGoesEndsItsCall) {
-  RestartWithPorts({{"vphone0", "virtual phone", ""}, {"vphone7", "virtual phone", "Second phone"}});
+  RestartWithPorts(
+      {{"vphone0", "virtual phone", ""}, {"vphone7", "virtual phone", "Second phone"}});
   // Registered before the port exists; it arrives.
-  ASSERT_TRUE(qv::comm::AddVirtualPort("vphone7", "virtual phone", [] { return qv::sim::MakePhone(); }));
+  ASSERT_TRUE(
+      qv::comm::AddVirtualPort("vphone7", "virtual phone", [] { return qv::sim::MakePhone(); }));
   ASSERT_TRUE(qv::comm::UnplugVirtualPort("vphone7"));
   ASSERT_TRUE(qv::comm::PlugVirtualPort("vphone7"));
   ASSERT_TRUE(WaitUntil([] { return !Messages().empty(); }));
@@ -230,9 +236,8 @@ TEST_F(LineServiceTest, AModemPortThatAppearsRaisesLineCreateAndOneThatGoesEndsI
   EXPECT_EQ(lineNegotiateAPIVersion(app_, id, 0x10004, 0x10004, &version, &ext), LINEERR_NODEVICE);
   // Back again: the same identifier, no second LINE_CREATE.
   ASSERT_TRUE(qv::comm::PlugVirtualPort("vphone7"));
-  ASSERT_TRUE(WaitUntil([&] {
-    return lineNegotiateAPIVersion(app_, id, 0x10004, 0x10004, &version, &ext) == 0;
-  }));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return lineNegotiateAPIVersion(app_, id, 0x10004, 0x10004, &version, &ext) == 0; }));
   EXPECT_EQ(CountOf(LINE_CREATE, id), 1);
   EXPECT_EQ(lineClose(line), 0);  // the call's port, never handed over, closes with it
   EXPECT_TRUE(qv::comm::RemoveVirtualPort("vphone7"));

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/event_pump.h"
 #include "platform/devices/port_source.h"
 #include "telephony/line_types.h"
 #include "telephony/telephony_loader.h"
+#include "tests/common/event_pump.h"
 
 namespace qv::test {
 
@@ -83,7 +83,8 @@ class LineServiceTest : public ::testing::Test {
   HLINE OpenLine(DWORD id) {
     HLINE line = 0;
     EXPECT_EQ(lineOpen(app_, id, &line, TAPI_VERSION_1_4, 0, 0, LINECALLPRIVILEGE_NONE,
-                       LINEMEDIAMODE_DATAMODEM, nullptr), 0);
+                       LINEMEDIAMODE_DATAMODEM, nullptr),
+              0);
     return line;
   }
   static LINECALLPARAMS PassThrough() {

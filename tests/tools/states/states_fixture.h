@@ -4,17 +4,17 @@
 #pragma once
 
 #include <QApplication>
-#include <QMouseEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPushButton>
 
-#include "tests/console/console_fixture.h"
+#include "drivertests/port_handle.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/sync/debug_output.h"
 #include "support/mru_combo_box.h"
-#include "drivertests/port_handle.h"
+#include "tests/console/console_fixture.h"
 #include "tools/states/states_controls.h"
 #include "tools/tool_states.h"
 
@@ -56,8 +56,8 @@ class StatesTest : public ConsoleTest {
 
   // A mouse click on a control, on its check mark for a check box.
   static void Click(QWidget* w, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    const QPointF at = qobject_cast<QPushButton*>(w) ? QPointF(w->rect().center())
-                                                     : QPointF(6, w->height() / 2.0);
+    const QPointF at =
+        qobject_cast<QPushButton*>(w) ? QPointF(w->rect().center()) : QPointF(6, w->height() / 2.0);
     QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton,
                       Qt::LeftButton, modifiers);
     QApplication::sendEvent(w, &press);

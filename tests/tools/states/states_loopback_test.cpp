@@ -68,7 +68,8 @@ TEST_F(StatesTest, OutputHeldByCtsIsShownRedUntilItGoes) {
   ASSERT_TRUE(PollUntil([&] { return State(IDC_CTS) == BST_UNCHECKED; }));
 
   SendLine(QString(200, QLatin1Char('A')));  // 200 bytes, then CR LF as a request of its own
-  ASSERT_TRUE(PollUntil([&] { return Text(IDC_OUT_QUEUE) == "200"; })) << Text(IDC_OUT_QUEUE).toStdString();
+  ASSERT_TRUE(PollUntil([&] { return Text(IDC_OUT_QUEUE) == "200"; }))
+      << Text(IDC_OUT_QUEUE).toStdString();
   ASSERT_TRUE(WaitPolls(1));
   EXPECT_EQ(Text(IDC_OUT_QUEUE), "200") << "held: nothing leaves";
   // The write thread hands the driver one request at a time: CR LF waits behind the 200.
@@ -85,7 +86,8 @@ TEST_F(StatesTest, OutputHeldByCtsIsShownRedUntilItGoes) {
   EXPECT_TRUE(PollUntil([&] {
     return Text(IDC_OUT_QUEUE) == "0" && Text(IDC_WRITE_COUNTS) == "202/202" &&
            Text(IDC_READ_COUNT) == "202";
-  })) << Text(IDC_WRITE_COUNTS).toStdString() << " " << Text(IDC_READ_COUNT).toStdString();
+  })) << Text(IDC_WRITE_COUNTS).toStdString()
+      << " " << Text(IDC_READ_COUNT).toStdString();
   EXPECT_TRUE(WaitPolls(1));
   EXPECT_EQ(Panel().AlertFlags() & held, 0u);
   for (const int id : {IDC_OUT_QUEUE, IDC_CTS, IDC_CTS_FLOW, IDC_WRITE_COUNTS})
@@ -191,7 +193,8 @@ TEST_F(StatesTest, ToggleModeShowsIndeterminateAndIsKeptUntilClicked) {
 TEST_F(StatesTest, PurgeAllZeroesTheCountersAndQueueSizesReachTheOpenPort) {
   OpenPort("vloop0");
   SendLine("hello");
-  ASSERT_TRUE(PollUntil([&] { return Text(IDC_WRITE_COUNTS) == "7/7" && Text(IDC_READ_COUNT) == "7"; }));
+  ASSERT_TRUE(
+      PollUntil([&] { return Text(IDC_WRITE_COUNTS) == "7/7" && Text(IDC_READ_COUNT) == "7"; }));
   Click(IDC_PURGE_ALL);
   EXPECT_EQ(Text(IDC_WRITE_COUNTS), "0/0");
   EXPECT_EQ(Text(IDC_READ_COUNT), "0");

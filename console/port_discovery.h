@@ -9,13 +9,14 @@
 #include <set>
 #include <string>
 
+#include "platform/comm/port_names.h"
+
 class QComboBox;
 class QString;
 
 namespace qv::console {
 
-// Port names are read into 128-character buffers: at most 127 characters.
-constexpr std::size_t kPortNameSize = 128;
+using qv::comm::kPortNameSize;
 
 // Adds the label of every port the current port source offers ("name" + 22 blanks + "(source)").
 // Entries without a name give none; a label that occurs twice is kept once.

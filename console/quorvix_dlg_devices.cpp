@@ -22,7 +22,6 @@ namespace qv::console {
 namespace {
 
 constexpr std::size_t kTextBuffer = 256;  // line and detail, each with its NUL
-constexpr std::size_t kPortNameBuffer = 128;
 
 struct EventName {
   UINT code;
@@ -259,7 +258,7 @@ LPARAM CQuorvixDlg::OnDeviceChange(UINT eventCode, LPARAM data) {
     return 1;
   }
   std::string text = GetDlgItemText(IDC_PORT).toLocal8Bit().toStdString();
-  if (text.size() > kPortNameBuffer - 1) text.resize(kPortNameBuffer - 1);
+  if (text.size() > qv::comm::kPortNameSize - 1) text.resize(qv::comm::kPortNameSize - 1);
   // The first four characters, normally "\\.\", are skipped: a name typed without them does not
   // match.
   if (hPort != INVALID_HANDLE_VALUE && text.size() >= 4 && text.substr(4) == name) {

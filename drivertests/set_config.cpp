@@ -10,8 +10,6 @@
 namespace qv::drivertests {
 namespace {
 
-constexpr std::size_t kPortNameSize = 128;
-
 // One route: read, halve, set, read back, compare, put the old rate back.
 bool RoundTrip(const std::function<BOOL(COMMCONFIG*, DWORD*)>& get,
                const std::function<BOOL(const COMMCONFIG*, DWORD)>& set) {
@@ -35,7 +33,7 @@ bool RoundTrip(const std::function<BOOL(COMMCONFIG*, DWORD*)>& get,
 }  // namespace
 
 std::string SetConfigDeviceName(const std::string& portText) {
-  std::string name = portText.substr(0, kPortNameSize - 1);
+  std::string name = portText.substr(0, qv::comm::kPortNameSize - 1);
   return qv::comm::WithoutDevicePrefix(name);
 }
 

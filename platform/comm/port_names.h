@@ -4,12 +4,16 @@
 // an alias of /dev/ttyS(n-1); a name with "/" opens as the path given.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace qv::comm {
 
 // The prefix of the device namespace: "\\.\vloop0" names the port vloop0.
 inline constexpr const char* kDevicePrefix = "\\\\.\\";
+
+// Port names are read into buffers of this size, their NUL included: at most 127 characters.
+inline constexpr std::size_t kPortNameSize = 128;
 
 // The name without a leading device prefix ("\\.\ttyACM0" gives "ttyACM0"); any other name as
 // it is.

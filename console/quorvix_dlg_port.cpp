@@ -28,6 +28,7 @@
 #include "platform/ui/message_box.h"
 #include "platform/ui/qt/comm_config_dialog.h"
 #include "platform/ui/qt/qt_ui.h"
+#include "platform/ui/ui_thread.h"
 #include "support/reporting/checked_call.h"
 #include "telephony/line_open.h"
 #include "tools/tool_kdobj.h"
@@ -164,6 +165,8 @@ void CQuorvixDlg::OnDeviceList() {
 }
 
 void CQuorvixDlg::OnOpenClose() {
+  // A test's console command waits until this one has returned (its boxes included).
+  const qv::ui::UiCommandScope command;
   if (hPort == INVALID_HANDLE_VALUE) {
     const std::string name = PortNameFromCombo();
     hPort = qv::drivertests::OpenPortOverlapped(name);
@@ -189,6 +192,7 @@ void CQuorvixDlg::CloseOnRequest(unsigned serial) {
 }
 
 void CQuorvixDlg::ClosePort() {
+  const qv::ui::UiCommandScope command;
   // 1. The panels first, so that none of them uses the port while it goes.
   if (states_) states_->SetConnectionState(0);
   if (kdobj_) kdobj_->EnableCommands(false);

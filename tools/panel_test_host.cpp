@@ -46,13 +46,12 @@ R PanelTestHost::OnConsole(R fallback, F&& fn) {
     qv::ui::RunOnUiThread([&] {
       ran = true;
       if (ending_ || panel_.isNull()) return;
-      if (consoleCommands_ > 0 && !calledOnUi) {
+      if (qv::ui::UiCommandInProgress() && !calledOnUi) {
         ran = false;
         return;
       }
-      ++consoleCommands_;
+      const qv::ui::UiCommandScope command;
       result = fn(*panel_, console_.data());
-      --consoleCommands_;
     });
     if (ran) return result;
     Sleep(5);

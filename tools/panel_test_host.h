@@ -38,9 +38,10 @@ class PanelTestHost : public qv::drivertests::TestHost {
   // Runs fn(panel, console) on the UI thread while the panel lives; the result, or fallback.
   template <class R, class F>
   R OnPanel(R fallback, F&& fn);
-  // The same for a command of the console: one at a time. The console's own waits serve the
-  // requests of other threads, so a second test's command could otherwise run inside the first
-  // one's close; it waits until that has returned, as a sent message does.
+  // The same for a command of the console: never inside another command of the UI thread (a
+  // test's, the user's open or close, any wait of the UI thread). Those waits serve the
+  // requests of other threads, so a command could otherwise run inside a close and close again
+  // in it; it waits until that has returned, as a sent message does.
   template <class R, class F>
   R OnConsole(R fallback, F&& fn);
 
@@ -48,6 +49,5 @@ class PanelTestHost : public qv::drivertests::TestHost {
   QPointer<CToolTests> panel_;
   QPointer<qv::ui::TemplateDialog> console_;
   std::atomic<bool> ending_{false};
-  int waitCursors_ = 0;      // UI thread
-  int consoleCommands_ = 0;  // UI thread: console commands of tests now running
+  int waitCursors_ = 0;  // UI thread
 };

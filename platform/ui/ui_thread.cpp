@@ -29,6 +29,9 @@ struct UiState {
   HANDLE workEvent = nullptr;  // auto-reset: set when a request is queued
 };
 
+// Commands in progress on the UI thread (read and written there only).
+int g_commandDepth = 0;
+
 UiState& State() {
   static auto* state = [] {
     auto* s = new UiState;
@@ -111,6 +114,11 @@ DWORD PumpingWait(DWORD count, const HANDLE* handles, DWORD milliseconds) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
   }
+  const UiCommandScope command;
+  // A request queued before this wait began may have had its wake taken by an outer wait that
+  // is now running the request this wait is part of: it is served here, not left until the
+  // outer wait resumes.
+  ServeUiRequests();
   std::vector<HANDLE> all(handles, handles + count);
   all.push_back(State().workEvent);
   using Clock = std::chrono::steady_clock;
@@ -131,5 +139,9 @@ DWORD PumpingWait(DWORD count, const HANDLE* handles, DWORD milliseconds) {
     start += Clock::now() - served;
   }
 }
+
+UiCommandScope::UiCommandScope() { ++g_commandDepth; }
+UiCommandScope::~UiCommandScope() { --g_commandDepth; }
+bool UiCommandInProgress() { return g_commandDepth > 0; }
 
 }  // namespace qv::ui

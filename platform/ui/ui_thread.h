@@ -30,7 +30,22 @@ void RunOnUiThread(const std::function<void()>& fn);
 void ServeUiRequests();
 
 // Waits like WaitForMultipleObjects (any of up to 63 objects) and serves the UI requests while
-// it waits. Off the UI thread it is a plain wait.
+// it waits, those queued before it began included. Off the UI thread it is a plain wait. The
+// wait is a command in progress (below) for as long as it lasts.
 DWORD PumpingWait(DWORD count, const HANDLE* handles, DWORD milliseconds);
+
+// A command of the UI thread that another thread's command must not run inside: a port's open
+// or close, or any wait of the UI thread. Requests are still served meanwhile (a worker may need
+// a text or a box to finish), but a command that would change what the running one works on,
+// such as a test clicking Open/Close while the user's close waits for the read thread, asks
+// UiCommandInProgress and comes back once it has returned. UI thread only.
+class UiCommandScope {
+ public:
+  UiCommandScope();
+  ~UiCommandScope();
+  UiCommandScope(const UiCommandScope&) = delete;
+  UiCommandScope& operator=(const UiCommandScope&) = delete;
+};
+bool UiCommandInProgress();
 
 }  // namespace qv::ui

@@ -27,8 +27,10 @@ namespace {
 
 constexpr const char* kPort = "vcount0";
 
-// A loop-back plug that counts the closes of its port (the line tells it synchronously).
+// A loop-back plug that counts the closes of its port (the line tells it synchronously) and,
+// when asked, greets each open with a line, as a phone's port may.
 std::atomic<int> g_closes{0};
+std::atomic<bool> g_greet{false};
 
 class CountingPlug final : public qv::sim::Device {
  public:
@@ -42,6 +44,8 @@ class CountingPlug final : public qv::sim::Device {
   void OnBreak(bool) override {}
   void OnHostOpen(bool open) override {
     if (!open) ++g_closes;
+    static constexpr std::uint8_t kGreeting[] = "READY\r\n";
+    if (open && g_greet && line_) line_->SendToHost(kGreeting, sizeof kGreeting - 1);
   }
   qv::sim::DeviceDescription Describe() const override { return {}; }
 
@@ -63,6 +67,7 @@ class OpenCloseLoopTest : public TestsPanelTest {
     qv::comm::AddVirtualPort(kPort, "counting loop-back plug",
                              [] { return std::make_unique<CountingPlug>(); });
     g_closes = 0;
+    g_greet = false;
   }
   void TearDown() override {
     TestsPanelTest::TearDown();
@@ -235,6 +240,34 @@ TEST_F(OpenCloseLoopTest, IntervalZeroRunsBackToBackAndLeavesNothingBehind) {
   EXPECT_LT(rssAfter - rss, 4096) << "KiB";
 #endif
   EXPECT_FALSE(IsOpen());
+}
+
+TEST_F(OpenCloseLoopTest, TheUsersCloseDuringTheLoopNeverRunsTheLoopsCommandInsideIt) {
+  // The greeting keeps the read thread handing data to the console while the port closes: a
+  // loop command run inside the close's wait would close again inside it, and that inner wait
+  // would leave the read thread's request unserved until the stop's 10 s limit and its box.
+  g_greet = true;
+  Open();
+  TypePort(kPort);
+  SetInterval(0);
+  Panel().CheckDlgButton(1030, BST_CHECKED);
+  Click(IDC_RUN_OPENCLOSE);
+  for (int close = 0; close < 5; ++close) {
+    ASSERT_TRUE(WaitUntil([&] { return IsOpen(); })) << close;
+    QElapsedTimer t;
+    t.start();
+    Dlg().SendCommand(IDC_OPENCLOSE);  // the user's Close, while the loop's command waits
+    EXPECT_LT(t.elapsed(), 3000) << close;
+    EXPECT_EQ(CommConnection.hReadThread.Load(), nullptr) << close;
+  }
+  // The program's end during the loop: the same close, then the panel's end.
+  ASSERT_TRUE(WaitUntil([&] { return IsOpen(); }));
+  QElapsedTimer t;
+  t.start();
+  Close();
+  EXPECT_LT(t.elapsed(), 3000);
+  EXPECT_TRUE(WaitUntil([] { return qv::sync::RunningThreadCount() == 0; }));
+  EXPECT_TRUE(boxes_.Boxes().empty());  // no "Read thread not exiting", no "Closing failed"
 }
 
 }  // namespace

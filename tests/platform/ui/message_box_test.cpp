@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <thread>
 
+#include "platform/sync/clock.h"
 #include "platform/sync/event.h"
 #include "platform/sync/kernel_object.h"
 #include "platform/ui/message_box.h"
@@ -54,6 +55,28 @@ TEST_F(MessageBoxTest, WorkersBoxIsAnsweredWhileUiThreadSitsInPumpingWait) {
   ASSERT_EQ(boxes.Count(), 1u);
   CloseHandle(done);
   (void)shownOn;
+}
+
+TEST_F(MessageBoxTest, ANestedWaitServesRequestsQueuedBeforeItBegan) {
+  // Request a waits for what request b does; both are queued before the UI thread waits, so the
+  // outer wait takes their one wake and runs a, whose own wait must serve b.
+  HANDLE bRan = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE bothDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD nested = WAIT_FAILED;
+  std::thread a(
+      [&] { qv::ui::RunOnUiThread([&] { nested = qv::ui::PumpingWait(1, &bRan, 2000); }); });
+  Sleep(100);
+  std::thread b([&] {
+    qv::ui::RunOnUiThread([&] { SetEvent(bRan); });
+    a.join();
+    SetEvent(bothDone);
+  });
+  Sleep(200);  // both queued, nothing served yet
+  EXPECT_EQ(qv::ui::PumpingWait(1, &bothDone, 10000), WAIT_OBJECT_0);
+  b.join();
+  EXPECT_EQ(nested, WAIT_OBJECT_0);
+  CloseHandle(bRan);
+  CloseHandle(bothDone);
 }
 
 TEST_F(MessageBoxTest, WorkerRequestsRunOnTheUiThreadFromTheEventLoop) {

@@ -52,8 +52,6 @@ int UnattendedAnswer(UINT flags) {
 
 CliHost::CliHost(HostSettings settings)
     : settings_(std::move(settings)), speed_(settings_.speed), tty_(::isatty(STDOUT_FILENO)) {
-  echo_.blockReceived = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  echo_.blockAcknowledged = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   previousBoxes_ = qv::ui::CurrentMessageBoxProvider();
   qv::ui::SetMessageBoxProvider(this);
   CommConnection.console = this;
@@ -68,7 +66,6 @@ CliHost::~CliHost() {
   }
   CommConnection.console = nullptr;
   qv::ui::SetMessageBoxProvider(previousBoxes_);
-  // The events stay: an abandoned test thread may still hold on to them.
 }
 
 bool CliHost::IsChecked(int id) {

@@ -200,7 +200,7 @@ void CQuorvixDlg::ClosePort() {
   // 2.-3. The engine ends before the handle does.
   qv::drivertests::CloseConsolePort();
   // 4. An overlapped test waiting for a block is released.
-  if (tests_ && tests_->blockReceived) SetEvent(tests_->blockReceived);
+  if (tests_) SetEvent(tests_->Echo().blockReceived);
   // 5. A telephony call: deallocated, and its line closed (quorvix_dlg_tapi.cpp).
   if (Telephony()) Telephony()->ReleaseCall();
   // 6. The controls of the closed state.

@@ -16,6 +16,7 @@
 #include "platform/comm/comm_api.h"
 #include "platform/sync/clock.h"
 #include "platform/sync/event.h"
+#include "platform/sync/kernel_object.h"
 #include "support/reporting/checked_call.h"
 
 namespace qv::drivertests {
@@ -131,6 +132,15 @@ Outcome BlockLoop(TestHost& host, BlockEchoShared& shared, const BYTE* data, DWO
 }
 
 }  // namespace
+
+BlockEchoShared::BlockEchoShared()
+    : blockReceived(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+      blockAcknowledged(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+
+BlockEchoShared::~BlockEchoShared() {
+  if (blockReceived) CloseHandle(blockReceived);
+  if (blockAcknowledged) CloseHandle(blockAcknowledged);
+}
 
 std::vector<BYTE> BlockEchoData(const std::string& source, std::size_t size, std::string* error) {
   std::vector<BYTE> data;

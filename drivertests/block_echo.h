@@ -15,10 +15,15 @@
 
 namespace qv::drivertests {
 
-
 // What the test thread, the engine's read thread and the console's close path share. Both
-// events are auto-reset; the console sets blockReceived after it closed the port.
+// events are auto-reset, created with the record and closed with it; the console sets
+// blockReceived after it closed the port.
 struct BlockEchoShared {
+  BlockEchoShared();
+  ~BlockEchoShared();
+  BlockEchoShared(const BlockEchoShared&) = delete;
+  BlockEchoShared& operator=(const BlockEchoShared&) = delete;
+
   HANDLE blockReceived = nullptr;
   HANDLE blockAcknowledged = nullptr;
   qv::engine::SharedWord<int> overlapRunning;        // 1 while received data are compared

@@ -7,6 +7,7 @@
 #include "drivertests/open_close_loop.h"
 #include "engine/comm.h"
 #include "platform/store/profile_store.h"
+#include "platform/sync/clock.h"
 #include "platform/sync/event.h"
 #include "platform/sync/kernel_object.h"
 #include "platform/sync/thread.h"
@@ -19,7 +20,7 @@ namespace {
 
 const QString kSettings = QStringLiteral("Settings");
 
-// The longest the panel's end waits for its test threads to finish their current step.
+// The longest the panel's end waits for all of its test threads to finish their current step.
 constexpr DWORD kWorkerEndWait = 15000;
 
 qv::ui::DialogTemplate TestsTemplate() {
@@ -106,17 +107,12 @@ CToolTests::CToolTests(qv::ui::TemplateDialog* console)
   LoopTests = ReadInt("LoopTests", 0);
   CommConnection.LogData = ReadInt("LogData", 0);
   LoopInterval = DWORD(ReadInt("LoopInterval", 0));
-  overlapRunning = 0;
-  blockReceived = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  blockAcknowledged = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   host_ = std::make_shared<PanelTestHost>(this, console);
 }
 
 CToolTests::~CToolTests() {
   // A window that was never ended still lets its threads go first (see OnDestroy).
   if (IsCreated() && !IsDestroyed()) DestroyWindow();
-  if (blockReceived) CloseHandle(blockReceived);
-  if (blockAcknowledged) CloseHandle(blockAcknowledged);
 }
 
 bool CToolTests::OnInitDialog() {
@@ -186,16 +182,19 @@ void CToolTests::OnDestroy() {
   // Running tests end at their next step: the host answers them no more, and a test waiting for
   // a block or the read thread waiting for its acknowledgement is released.
   host_->Detach();
-  echoAbandoned = 1;
-  if (blockReceived) SetEvent(blockReceived);
-  if (blockAcknowledged) SetEvent(blockAcknowledged);
+  Echo().echoAbandoned = 1;
+  SetEvent(Echo().blockReceived);
+  SetEvent(Echo().blockAcknowledged);
   for (auto& [id, timer] : timers_) delete timer;
   timers_.clear();
-  if (!workers_.empty())
-    qv::ui::PumpingWait(DWORD(workers_.size()), workers_.data(), kWorkerEndWait);
+  // Every worker, one after the other, within one bound (a worker that has ended returns at
+  // once). One still in a blocking call at the bound holds the host and the shared record, not
+  // the panel, and keeps its handle.
+  const DWORD start = GetTickCount();
   for (HANDLE worker : workers_) {
-    if (WaitForSingleObject(worker, 0) != WAIT_OBJECT_0) continue;  // still in a blocking call
-    CloseHandle(worker);
+    const DWORD spent = GetTickCount() - start;
+    const DWORD left = spent >= kWorkerEndWait ? 0 : kWorkerEndWait - spent;
+    if (qv::ui::PumpingWait(1, &worker, left) == WAIT_OBJECT_0) CloseHandle(worker);
   }
   workers_.clear();
 }
@@ -204,8 +203,8 @@ void CToolTests::EnableConnectionControls(int enable) {
   connectionControls_ = enable;
   if (!enable) {
     // The read thread must not stay held for a block that will never be acknowledged.
-    echoAbandoned = 1;
-    if (blockAcknowledged) SetEvent(blockAcknowledged);
+    Echo().echoAbandoned = 1;
+    SetEvent(Echo().blockAcknowledged);
   }
   // The children in template order: everything after the Non-Overlap "Run Test" button.
   bool after = false;
@@ -291,8 +290,8 @@ HANDLE CToolTests::StartWorker(std::function<void(qv::drivertests::TestHost&)> b
 void CToolTests::OnExchange() { UpdateData(true); }
 
 void CToolTests::OnRunOpenClose() {
-  StartWorker([this](qv::drivertests::TestHost& host) {
-    qv::drivertests::RunOpenCloseLoop(host, [this] { return LoopInterval.Load(); });
+  StartWorker([shared = shared_](qv::drivertests::TestHost& host) {
+    qv::drivertests::RunOpenCloseLoop(host, [shared] { return shared->loopInterval.Load(); });
   });
 }
 
@@ -328,10 +327,11 @@ void CToolTests::OnTimer(WPARAM id) {
 }
 
 void CToolTests::OnRunOverlap() {
-  StartWorker(
-      [this](qv::drivertests::TestHost& host) { qv::drivertests::RunBlockEcho(host, *this); });
+  StartWorker([shared = shared_](qv::drivertests::TestHost& host) {
+    qv::drivertests::RunBlockEcho(host, shared->echo);
+  });
 }
 
 void CToolTests::CheckReceivedBlock(const BYTE* data, DWORD count) {
-  qv::drivertests::CheckReceivedBlock(*host_, *this, data, count);
+  qv::drivertests::CheckReceivedBlock(*host_, Echo(), data, count);
 }

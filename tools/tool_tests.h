@@ -1,7 +1,7 @@
 // The "Miscellaneous tests" panel (template 130): the driver stress tests and the settings they
 // share (loop mode, record files, block size, data source). The console tells it when a
 // connection starts and ends, hands it every received chunk, and releases a test waiting for a
-// block through blockReceived when it closes the port.
+// block through Echo().blockReceived when it closes the port.
 //
 // Each test's logic lives in drivertests/ against the TestHost interface; the panel is its host:
 // it binds the buttons (one dispatch table in tool_tests.cpp), starts the worker threads and
@@ -26,7 +26,18 @@
 class QTimer;
 class PanelTestHost;
 
-class CToolTests : public CToolPanel, public qv::drivertests::BlockEchoShared {
+class CToolTests : public CToolPanel {
+ public:
+  // What the panel's workers share with it. Each worker holds the record too, so that one still
+  // inside a blocking call when the panel's end stops waiting touches nothing of the panel.
+  struct WorkerShared {
+    qv::engine::SharedWord<DWORD> loopInterval;
+    qv::drivertests::BlockEchoShared echo;
+  };
+
+ private:
+  const std::shared_ptr<WorkerShared> shared_ = std::make_shared<WorkerShared>();
+
  public:
   static constexpr int kTemplateId = 130;
   static constexpr int kToggleId = IDC_TOOL_TESTS;  // the console's button for this panel
@@ -50,21 +61,26 @@ class CToolTests : public CToolPanel, public qv::drivertests::BlockEchoShared {
   // goes back to 1037 and the result is false (the values exchanged before it stay taken).
   bool UpdateData(bool fromControls);
 
+  // The overlapped block test's state (its events live as long as the panel or a worker).
+  qv::drivertests::BlockEchoShared& Echo() { return shared_->echo; }
+
   // The host the tests run against (any thread may use it).
   qv::drivertests::TestHost& Host();
   // Starts a worker thread (normal priority) that runs body against the host. The handle stays
-  // valid while the thread runs; the panel closes it. UI thread.
+  // valid while the thread runs; the panel closes it, and its end waits for every worker. UI
+  // thread.
   HANDLE StartWorker(std::function<void(qv::drivertests::TestHost&)> body);
 
   // The console's configuration of a port just opened (its PortOpened), set by the console.
   std::function<void(int start)> portOpened;
 
   // Values of the tests.
-  int LoopTests = 0;                           // 1030, by data exchange
-  qv::engine::SharedWord<DWORD> LoopInterval;  // 1037, by data exchange, ms (a loop reads it)
-  qv::engine::SharedWord<int> stepCounter;     // the timeouts test's position, 0 when idle
-  COMMTIMEOUTS savedTimeouts{};                // the timeouts of its current phase
-  HANDLE timeoutsThread = nullptr;             // its running thread
+  int LoopTests = 0;                                                    // 1030, by data exchange
+  qv::engine::SharedWord<DWORD>& LoopInterval = shared_->loopInterval;  // 1037, by data
+                                                                        // exchange, ms
+  qv::engine::SharedWord<int> stepCounter;  // the timeouts test's position, 0 when idle
+  COMMTIMEOUTS savedTimeouts{};             // the timeouts of its current phase
+  HANDLE timeoutsThread = nullptr;          // its running thread
 
   // The write-then-interrupt tests, which keep their writes' records while those are pending.
   qv::drivertests::WriteInterruptTests* WriteTests();

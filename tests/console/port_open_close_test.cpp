@@ -185,11 +185,11 @@ TEST_F(PortCommandTest, OpensByNameByDeviceFormAndByPtyPathAndCloseRestoresEvery
       return Dlg().Log()->Text().contains(QString::fromStdString(marker));
     })) << Dlg().Log()->Text().toStdString();
 
-    ResetEvent(Dlg().TestsPanel()->blockReceived);
+    ResetEvent(Dlg().TestsPanel()->Echo().blockReceived);
     Toggle();
     ExpectClosedControls();
     // A test waiting for a block is released by the close.
-    EXPECT_EQ(WaitForSingleObject(Dlg().TestsPanel()->blockReceived, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(Dlg().TestsPanel()->Echo().blockReceived, 0), WAIT_OBJECT_0);
   }
 }
 

@@ -23,18 +23,12 @@ using qv::drivertests::BlockEchoShared;
 class BlockCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    shared_.blockReceived = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    shared_.blockAcknowledged = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     data_.resize(10 * kBlock);
     std::iota(data_.begin(), data_.end(), BYTE(7));
     shared_.blockSize = kBlock;
     shared_.expectedData = data_.data();
     shared_.dataEnd = data_.data() + data_.size();
     shared_.overlapRunning = 1;
-  }
-  void TearDown() override {
-    CloseHandle(shared_.blockReceived);
-    CloseHandle(shared_.blockAcknowledged);
   }
   // Hands a chunk over as the read thread does; the acknowledgement, when given, comes from the
   // "test thread" as soon as the block was signalled.

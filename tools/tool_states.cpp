@@ -322,8 +322,6 @@ void CToolStates::ShowStatus(DWORD status) {
   } else {
     SetAlert(kAlertOddStatus, false);
     SetDlgItemText(IDC_SIGNALS_IN, QStringLiteral("Signals IN"));
-    // A break ended with the port it was set on; a new port starts without one.
-    CheckDlgButton(IDC_BREAK, BST_UNCHECKED);
   }
   SetAlert(kAlertDsrDrops,
            !(status & MS_DSR_ON) && IsDlgButtonChecked(IDC_DSR_SENSITIVITY) == BST_CHECKED);

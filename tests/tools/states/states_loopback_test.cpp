@@ -117,6 +117,16 @@ TEST_F(StatesTest, HeldOutputDuringBreakAndWithoutDsrIsNamed) {
   EXPECT_FALSE(Red(IDC_BREAK));
 }
 
+TEST_F(StatesTest, BreakStaysCheckedWhileTheModemLinesChange) {
+  OpenPort("vloop0");
+  ASSERT_TRUE(PollUntil([&] { return State(IDC_CTS) == BST_CHECKED; }));
+  Click(IDC_BREAK);
+  Click(IDC_RTS);  // the plug's CTS follows RTS: a new status word
+  ASSERT_TRUE(PollUntil([&] { return State(IDC_CTS) == BST_UNCHECKED; }));
+  EXPECT_TRUE(WaitPolls(1));
+  EXPECT_EQ(State(IDC_BREAK), BST_CHECKED) << "the line is still in break";
+}
+
 TEST_F(StatesTest, StatusWordWithForeignBitsIsShownWhole) {
   OpenPort("vloop0");
   ASSERT_TRUE(qv::comm::SetModemStatusExtraBits("vloop0", 0x100));

@@ -24,10 +24,11 @@ namespace {
 constexpr const char* kSourceModule = "ToolStates";
 const QColor kAlertRed(255, 0, 0);
 
-// Every GetCommState, SetCommState and EscapeCommFunction of the panel is a checked call.
+// Every GetCommState, SetCommState and EscapeCommFunction of the panel is a checked call. The
+// box names the caller's line, not this one.
 template <class Call>
-bool Checked(Call&& call) {
-  return qv::support::CheckLastError(kSourceModule, std::forward<Call>(call)) != 0;
+bool Checked(Call&& call, std::source_location where = std::source_location::current()) {
+  return qv::support::CheckLastError(kSourceModule, std::forward<Call>(call), where) != 0;
 }
 
 // Red text, or the panel's own colours. A disabled control keeps the grey of disabled text.
@@ -157,12 +158,12 @@ void CToolStates::AddReceivedBytes(DWORD count) {
 
 // ---- line settings -------------------------------------------------------------------------------
 
-bool CToolStates::ReadDcb(DCB* dcb) {
-  return Checked([&] { return GetCommState(hPort, dcb); });
+bool CToolStates::ReadDcb(DCB* dcb, std::source_location where) {
+  return Checked([&] { return GetCommState(hPort, dcb); }, where);
 }
 
-void CToolStates::WriteDcb(const DCB& dcb) {
-  Checked([&] { return SetCommState(hPort, &dcb); });
+void CToolStates::WriteDcb(const DCB& dcb, std::source_location where) {
+  Checked([&] { return SetCommState(hPort, &dcb); }, where);
 }
 
 void CToolStates::ShowControlMode(OutputLine& line, DWORD mode) {

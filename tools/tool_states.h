@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <atomic>
 #include <optional>
+#include <source_location>
 
 #include "engine/shared_word.h"
 #include "platform/comm/comm_api.h"
@@ -61,8 +62,9 @@ class CToolStates : public CToolPanel {
   void EnableQueues(bool enable);
   void ShowControlMode(OutputLine& line, DWORD mode);
   DWORD ModeOf(const OutputLine& line) const;
-  bool ReadDcb(DCB* dcb);
-  void WriteDcb(const DCB& dcb);
+  // Checked calls: a failure's box names the line of the handler that asked.
+  bool ReadDcb(DCB* dcb, std::source_location where = std::source_location::current());
+  void WriteDcb(const DCB& dcb, std::source_location where = std::source_location::current());
   void ApplyLineBoxes();
   void OnOutputLineClicked(OutputLine& line, bool isRts);
   void OnBreakClicked();

@@ -2,6 +2,9 @@
 // shows and drives, output held by CTS flow control and the labels that turn red, the status
 // word's caption, the handshake and toggle modes of the RTS box, purge, queue sizes, and the
 // flow-control boxes carried from one connection to the next.
+#include <cstdint>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "tests/tools/states/states_fixture.h"
@@ -125,6 +128,22 @@ TEST_F(StatesTest, BreakStaysCheckedWhileTheModemLinesChange) {
   ASSERT_TRUE(PollUntil([&] { return State(IDC_CTS) == BST_UNCHECKED; }));
   EXPECT_TRUE(WaitPolls(1));
   EXPECT_EQ(State(IDC_BREAK), BST_CHECKED) << "the line is still in break";
+}
+
+TEST_F(StatesTest, AFailedCheckedCallNamesTheLineOfTheCallThatFailed) {
+  OpenPort("vloop0");
+  const HANDLE open = hPort;
+  hPort = reinterpret_cast<HANDLE>(std::uintptr_t{0xFFFFFF0});  // a handle that is no port
+  for (int i = 0; i < 3; ++i) boxes_.Answer(IDIGNORE);
+  Click(IDC_RTS);                       // EscapeCommFunction
+  Click(IDC_DTR, Qt::ControlModifier);  // GetCommState, into handshake
+  ReleaseCtrl();
+  Click(IDC_CTS_FLOW);  // GetCommState, of the line boxes
+  hPort = open;
+  ASSERT_EQ(boxes_.Count(), 3u);
+  std::set<std::string> where;
+  for (const std::string& text : boxes_.Texts()) where.insert(text.substr(text.find("\nIn: ")));
+  EXPECT_EQ(where.size(), 3u) << *where.begin();
 }
 
 TEST_F(StatesTest, StatusWordWithForeignBitsIsShownWhole) {

@@ -40,13 +40,38 @@ class DialogCheckBox : public QCheckBox {
   DialogCheckBox(const QString& text, bool automatic, QWidget* parent)
       : QCheckBox(text, parent), automatic_(automatic) {}
 
+  // The program's own setting (CheckDlgButton): the one way a non-automatic box changes.
+  void SetByProgram(Qt::CheckState state) {
+    const bool outer = settingByProgram_;
+    settingByProgram_ = true;
+    setCheckState(state);
+    settingByProgram_ = outer;
+    shown_ = state;
+  }
+
  protected:
   void nextCheckState() override {
     if (automatic_) QCheckBox::nextCheckState();
   }
+  // A non-automatic box set from elsewhere (toggle() or setChecked(), as the accessibility
+  // interface's toggle action does) takes its state back and is clicked instead, so that its
+  // handler decides what the box and the line become, as for a mouse click.
+  void checkStateSet() override {
+    // What setChecked() makes of the box: it leaves no indeterminate state.
+    const Qt::CheckState becomes = isChecked() ? Qt::Checked : Qt::Unchecked;
+    if (automatic_ || settingByProgram_ || becomes == shown_) {
+      QCheckBox::checkStateSet();
+      return;
+    }
+    SetByProgram(shown_);
+    QMetaObject::invokeMethod(
+        this, [this] { click(); }, Qt::QueuedConnection);
+  }
 
  private:
   bool automatic_;
+  bool settingByProgram_ = false;
+  Qt::CheckState shown_ = Qt::Unchecked;  // as the program last set it
 };
 
 // Statics show "&x" as an underlined x in Win32; here the marker is removed ("&&" keeps one &).
@@ -320,9 +345,15 @@ void TemplateDialog::CheckDlgButton(int id, UINT check) {
   auto* b = Item<QAbstractButton>(id);
   if (b == nullptr) return;
   if (auto* cb = qobject_cast<QCheckBox*>(b)) {
-    cb->setCheckState(check == BST_INDETERMINATE && cb->isTristate() ? Qt::PartiallyChecked
-                      : check                                        ? Qt::Checked
-                                                                     : Qt::Unchecked);
+    const Qt::CheckState state = check == BST_INDETERMINATE && cb->isTristate()
+                                     ? Qt::PartiallyChecked
+                                 : check ? Qt::Checked
+                                         : Qt::Unchecked;
+    if (auto* own = dynamic_cast<DialogCheckBox*>(cb)) {
+      own->SetByProgram(state);
+    } else {
+      cb->setCheckState(state);
+    }
   } else {
     b->setChecked(check != BST_UNCHECKED);
   }

@@ -2,9 +2,12 @@
 // shows and drives, output held by CTS flow control and the labels that turn red, the status
 // word's caption, the handshake and toggle modes of the RTS box, purge, queue sizes, and the
 // flow-control boxes carried from one connection to the next.
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/tools/states/states_fixture.h"
@@ -118,6 +121,32 @@ TEST_F(StatesTest, HeldOutputDuringBreakAndWithoutDsrIsNamed) {
   EXPECT_TRUE(WaitPolls(1));
   EXPECT_FALSE(Red(IDC_DSR));
   EXPECT_FALSE(Red(IDC_BREAK));
+}
+
+TEST_F(StatesTest, BoxesActivatedThroughAccessibilityGoThroughTheirHandlers) {
+  OpenPort("vloop0");
+  ASSERT_TRUE(PollUntil([&] { return State(IDC_CTS) == BST_CHECKED; }));
+  const auto act = [&](int id, const QString& action) {
+    QAccessible::queryAccessibleInterface(Panel().GetDlgItem(id))
+        ->actionInterface()
+        ->doAction(action);
+  };
+  // The plug's CTS follows RTS, its DSR follows DTR. A press turns the line off, a toggle on.
+  for (const auto& line : {std::pair{IDC_RTS, MS_CTS_ON}, std::pair{IDC_DTR, MS_DSR_ON}}) {
+    for (const bool on : {false, true}) {
+      act(line.first, on ? QAccessibleActionInterface::toggleAction()
+                         : QAccessibleActionInterface::pressAction());
+      EXPECT_TRUE(
+          PollUntil([&] { return State(line.first) == (on ? BST_CHECKED : BST_UNCHECKED); }));
+      DWORD status = 0;
+      EXPECT_TRUE(GetCommModemStatus(hPort, &status));
+      EXPECT_EQ((status & line.second) != 0, on) << line.first;
+    }
+  }
+  // A box that only shows a line stays as the line is.
+  act(IDC_CTS, QAccessibleActionInterface::toggleAction());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(State(IDC_CTS), BST_CHECKED);
 }
 
 TEST_F(StatesTest, BreakStaysCheckedWhileTheModemLinesChange) {

@@ -61,7 +61,7 @@ double Scan(const char* name, DWORD last, std::string* list) {
     std::exit(2);
   }
   const auto start = Clock::now();
-  if (!qv::drivertests::ScanBaudRates([port] { return port; }, last, {}, list)) std::exit(3);
+  if (!qv::drivertests::ScanBaudRates(port, last, {}, list)) std::exit(3);
   const double s = Seconds(start);
   CloseHandle(port);
   return s;

@@ -23,11 +23,10 @@ std::string RunItem(DWORD first, DWORD last, bool single) {
 
 }  // namespace
 
-bool ScanBaudRates(const std::function<HANDLE()>& port, DWORD last, const BaudScanHooks& hooks,
-                   std::string* list) {
+bool ScanBaudRates(HANDLE port, DWORD last, const BaudScanHooks& hooks, std::string* list) {
   list->clear();
   DCB dcb;
-  if (!qv::support::CheckLastError(kModule, [&] { return GetCommState(port(), &dcb); })) {
+  if (!qv::support::CheckLastError(kModule, [&] { return GetCommState(port, &dcb); })) {
     return false;
   }
   std::string result;
@@ -35,11 +34,10 @@ bool ScanBaudRates(const std::function<HANDLE()>& port, DWORD last, const BaudSc
   for (DWORD rate = 0;; ++rate) {
     dcb.BaudRate = rate;
     bool kept = false;
-    if (SetCommState(port(), &dcb)) {
+    if (SetCommState(port, &dcb)) {
       DCB readBack;
-      kept =
-          qv::support::CheckLastError(kModule, [&] { return GetCommState(port(), &readBack); }) &&
-          readBack.BaudRate == rate;
+      kept = qv::support::CheckLastError(kModule, [&] { return GetCommState(port, &readBack); }) &&
+             readBack.BaudRate == rate;
     }
     if (kept) {
       if (runStart == 0) runStart = rate;

@@ -26,13 +26,13 @@ struct BaudScanHooks {
   std::function<bool()> cancelled;
 };
 
-// Scans 0..last on the port that port() gives (asked before every call, so a port closed during
-// the scan refuses the rest). The DCB read at the start is used for every rate, only its rate
-// changes; the port is left at the last rate it took. A failing read (at the start, or of a rate
-// just taken) goes to the checked-call box of module ToolTests; ignored there, a rate read back
-// counts as not kept and a failed start ends the scan with false, as a cancelled scan does.
+// Scans 0..last on `port`, the handle the scan started with: once that port is closed every call
+// fails and the rest counts as refused, and a port opened since is never touched. The DCB read
+// at the start is used for every rate, only its rate changes; the port is left at the last rate
+// it took. A failing read (at the start, or of a rate just taken) goes to the checked-call box of
+// module ToolTests; ignored there, a rate read back counts as not kept and a failed start ends
+// the scan with false, as a cancelled scan does.
 // *list receives the runs joined by ", " (empty when no rate was kept).
-bool ScanBaudRates(const std::function<HANDLE()>& port, DWORD last, const BaudScanHooks& hooks,
-                   std::string* list);
+bool ScanBaudRates(HANDLE port, DWORD last, const BaudScanHooks& hooks, std::string* list);
 
 }  // namespace qv::drivertests

@@ -21,7 +21,7 @@ void RunBaudScanTest(TestHost& host) {
   const auto portGone = [scannedPort] { return hPort.Load() != scannedPort; };
   hooks.cancelled = [&host, portGone] { return host.Ending() || portGone(); };
   std::string list;
-  const bool scanned = ScanBaudRates([] { return hPort.Load(); }, kBaudScanLastRate, hooks, &list);
+  const bool scanned = ScanBaudRates(scannedPort, kBaudScanLastRate, hooks, &list);
   if (scanned) host.SetItemText(IDC_BAUDS_STATUS, "Test done");
   if (!scanned && !host.Ending() && portGone()) host.SetItemText(IDC_BAUDS_STATUS, "Port closed");
   host.SetItemText(IDC_RUN_BAUDS, "Run Test");

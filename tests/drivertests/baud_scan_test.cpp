@@ -38,7 +38,7 @@ TEST(BaudScanLoop, ReportsRunsAsTheyCloseAndLeavesTheLastRateTaken) {
   std::string list;
 
   qv::comm::SetBaudPolicy("vloop0", {BaudPolicy::kList, {300, 600, 601, 602, 19200, 57600}});
-  ASSERT_TRUE(qv::drivertests::ScanBaudRates([port] { return port; }, 100000, hooks, &list));
+  ASSERT_TRUE(qv::drivertests::ScanBaudRates(port, 100000, hooks, &list));
   EXPECT_EQ(list, "300, 600-602, 19200, 57600");
   EXPECT_EQ(closed, (std::vector<std::string>{"300", "600-602", "19200", "57600"}));
   EXPECT_EQ(progress, (std::vector<DWORD>{0, 1, 2, 3, 4, 5}));
@@ -50,10 +50,10 @@ TEST(BaudScanLoop, ReportsRunsAsTheyCloseAndLeavesTheLastRateTaken) {
   // keeps the run form.
   closed.clear();
   qv::comm::SetBaudPolicy("vloop0", {BaudPolicy::kAll, {}, 90000, 100000});
-  ASSERT_TRUE(qv::drivertests::ScanBaudRates([port] { return port; }, 100000, hooks, &list));
+  ASSERT_TRUE(qv::drivertests::ScanBaudRates(port, 100000, hooks, &list));
   EXPECT_EQ(list, "90000-100000");
   qv::comm::SetBaudPolicy("vloop0", {BaudPolicy::kList, {100000}});
-  ASSERT_TRUE(qv::drivertests::ScanBaudRates([port] { return port; }, 100000, hooks, &list));
+  ASSERT_TRUE(qv::drivertests::ScanBaudRates(port, 100000, hooks, &list));
   EXPECT_EQ(list, "100000-100000");
   EXPECT_TRUE(closed.empty());
 
@@ -62,7 +62,7 @@ TEST(BaudScanLoop, ReportsRunsAsTheyCloseAndLeavesTheLastRateTaken) {
     if (percent == 1) CloseHandle(port);
   };
   qv::comm::SetBaudPolicy("vloop0", {});
-  ASSERT_TRUE(qv::drivertests::ScanBaudRates([port] { return port; }, 100000, hooks, &list));
+  ASSERT_TRUE(qv::drivertests::ScanBaudRates(port, 100000, hooks, &list));
   EXPECT_EQ(list, "1-20000");
   qv::comm::ResetVirtualPort("vloop0");
 }

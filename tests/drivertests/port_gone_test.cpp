@@ -10,6 +10,7 @@
 #include "drivertests/open_close_loop.h"
 #include "drivertests/port_handle.h"
 #include "platform/comm/comm_api.h"
+#include "platform/comm/virtual_port_control.h"
 #include "platform/sync/kernel_object.h"
 #include "resources/tests_panel_ids.h"
 #include "tests/drivertests/fake_test_host.h"
@@ -57,6 +58,38 @@ TEST(PortGone, ABaudScanWhosePortWasClosedListsNoRates) {
   EXPECT_TRUE(host.Boxes().empty()) << host.Boxes().front();
   EXPECT_EQ(host.ItemText(IDC_BAUDS_STATUS), "Port closed");
   EXPECT_EQ(host.ItemText(IDC_RUN_BAUDS), "Run Test");
+}
+
+// Closes the port and opens it again at 9600 when the run "9600" ends: between two of the scan's
+// checks for a closed port, with the rate 15000 still to come.
+class ReopeningHost : public FakeTestHost {
+ public:
+  void SetItemText(int id, const std::string& text) override {
+    FakeTestHost::SetItemText(id, text);
+    if (id != IDC_BAUDS_STATUS || text != "9600") return;
+    CloseHandle(hPort.Load());
+    hPort = CreateFileA("\\\\.\\vloop0", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OVERLAPPED, nullptr);
+    DCB dcb{};
+    GetCommState(hPort, &dcb);
+    dcb.BaudRate = 9600;
+    SetCommState(hPort, &dcb);
+  }
+};
+
+TEST(PortGone, ABaudScanLeavesAPortOpenedSinceItsStartAlone) {
+  qv::comm::SetBaudPolicy("vloop0", {qv::comm::BaudPolicy::kList, {9600, 15000}});
+  hPort = CreateFileA("\\\\.\\vloop0", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_OVERLAPPED, nullptr);
+  ReopeningHost host;
+  qv::drivertests::RunBaudScanTest(host);
+  DCB dcb{};
+  EXPECT_TRUE(GetCommState(hPort, &dcb));
+  EXPECT_EQ(dcb.BaudRate, 9600u);
+  EXPECT_EQ(host.ItemText(IDC_BAUDS_STATUS), "Port closed");
+  CloseHandle(hPort);
+  hPort = INVALID_HANDLE_VALUE;
+  qv::comm::ResetVirtualPort("vloop0");
 }
 
 }  // namespace

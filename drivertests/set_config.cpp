@@ -24,10 +24,13 @@ bool RoundTrip(const std::function<BOOL(COMMCONFIG*, DWORD*)>& get,
   config->dcb.BaudRate = half;
   set(config, size);  // judged by the read-back alone
   size = kCommConfigBufferSize;
-  if (!get(config, &size) || config->dcb.BaudRate != half) return false;
-  // The rate read at first, not twice the half: an odd rate comes back whole.
+  if (!get(config, &size)) return false;
+  const bool kept = config->dcb.BaudRate == half;
+  // The rate read at first, not twice the half: an odd rate comes back whole. It goes back also
+  // when the driver kept some other rate instead: that one was never the user's.
   config->dcb.BaudRate = original;
-  return set(config, size) != FALSE;
+  const bool restored = set(config, size) != FALSE;
+  return kept && restored;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "cli/driver_tests.h"
+#include "engine/comm.h"
 
 namespace qv::cli {
 namespace {
@@ -103,7 +104,7 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions* options,
       if (!number(0, 65535, &n)) return false;
       options->host.interval = DWORD(n);
     } else if (arg == "--block-size") {
-      if (!number(1, 16 * 1024 * 1024, &n)) return false;
+      if (!number(1, kMaxBlockSize, &n)) return false;
       options->blockSize = DWORD(n);
     } else if (arg == "--source") {
       if (!takeValue()) return false;

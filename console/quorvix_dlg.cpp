@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <algorithm>
 #include <cstdio>
 
 #include "console/app_icon.h"
@@ -89,9 +90,10 @@ CQuorvixDlg::CQuorvixDlg(const QString& versionText, QWidget* parent)
   // 2. The icon, large and small.
   icon_ = qv::console::ApplicationIcon();
   // 3. The read block size. A stored size of 0 or less would make every read ask for nothing
-  // (or for 4 GB): such a value is ignored and the engine keeps its size.
+  // (or for 4 GB): such a value is ignored and the engine keeps its size. One beyond the bound
+  // the block size field keeps to is taken as that bound.
   const int blockSize = GetInt("BlockSize", int(CommConnection.ReadBlockSize.Load()));
-  if (blockSize > 0) SetCommBlockSize(DWORD(blockSize));
+  if (blockSize > 0) SetCommBlockSize(std::min(DWORD(blockSize), kMaxBlockSize));
 }
 
 CQuorvixDlg::~CQuorvixDlg() {

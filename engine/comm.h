@@ -53,6 +53,9 @@ int StartComm(HANDLE port, CommDataCallback onCommData);
 void StopComm(int closeHandle);
 // Bytes per read request; a larger size enlarges the read buffer (before the next request).
 void SetCommBlockSize(DWORD size);
+// The largest block size the program takes from a user or its settings: the echo test holds ten
+// blocks at once, and a stored size must fit the settings' signed integer.
+inline constexpr DWORD kMaxBlockSize = 16 * 1024 * 1024;
 
 // 1 when the request was posted (the write thread owns buffer from then on), 0 when not.
 int WriteComm(BYTE* buffer, DWORD count);

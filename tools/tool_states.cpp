@@ -253,7 +253,8 @@ void CToolStates::OnPurgeAll() {
 bool CToolStates::TakeQueueSize(int id, qv::engine::SharedWord<DWORD>& size) {
   bool ok = false;
   const qulonglong value = GetDlgItemText(id).trimmed().toULongLong(&ok);
-  if (!ok || value > 0xFFFFFFFFull) return false;
+  // A driver queue of no bytes is refused by SetupComm, here and at every later connection.
+  if (!ok || value == 0 || value > 0xFFFFFFFFull) return false;
   size = DWORD(value);
   return true;
 }
@@ -263,8 +264,8 @@ void CToolStates::OnQueueSizeEdited() {
   const bool inOk = TakeQueueSize(IDC_IN_QUEUE_SIZE, CommConnection.InQueueSize);
   const bool outOk = TakeQueueSize(IDC_OUT_QUEUE_SIZE, CommConnection.OutQueueSize);
   if (!inOk || !outOk) {
-    MessageBoxA(qv::ui::ToHwnd(this), "Please enter a queue size from 0 to 4294967295 bytes.",
-                "quor_vix", MB_OK | MB_ICONEXCLAMATION);
+    MessageBoxA(qv::ui::ToHwnd(this), "Please enter a positive integer.", "quor_vix",
+                MB_OK | MB_ICONEXCLAMATION);
     if (QWidget* field = GetDlgItem(inOk ? IDC_OUT_QUEUE_SIZE : IDC_IN_QUEUE_SIZE))
       field->setFocus();
   }

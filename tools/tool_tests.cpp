@@ -3,6 +3,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTimer>
+#include <algorithm>
+#include <string>
 
 #include "drivertests/open_close_loop.h"
 #include "engine/comm.h"
@@ -106,7 +108,9 @@ CToolTests::CToolTests(qv::ui::TemplateDialog* console)
   // 1. The stored values; the record flag goes straight into the engine.
   LoopTests = ReadInt("LoopTests", 0);
   CommConnection.LogData = ReadInt("LogData", 0);
-  LoopInterval = DWORD(ReadInt("LoopInterval", 0));
+  // An interval the field would refuse is not taken from the store either (a negative one would
+  // read as a sleep of 49 days).
+  LoopInterval = DWORD(std::clamp(ReadInt("LoopInterval", 0), 0, 65535));
   host_ = std::make_shared<PanelTestHost>(this, console);
 }
 
@@ -297,10 +301,18 @@ void CToolTests::OnRunOpenClose() {
 
 void CToolTests::OnBlockSizeChange() {
   if (initialising_) return;
-  // An unsigned number only; 0 or anything else changes nothing.
+  // An unsigned number only; 0 or anything else changes nothing, and a size beyond the bound is
+  // refused with the prompt.
   bool ok = false;
-  const uint size = GetDlgItemText(IDC_BLOCKSIZE).toUInt(&ok);
+  const qulonglong size = GetDlgItemText(IDC_BLOCKSIZE).toULongLong(&ok);
   if (!ok || size == 0) return;
+  if (size > kMaxBlockSize) {
+    const std::string prompt =
+        "Please enter an integer between 1 and " + std::to_string(kMaxBlockSize) + ".";
+    MessageBoxA(qv::ui::ToHwnd(this), prompt.c_str(), qv::drivertests::kAppTitle,
+                MB_OK | MB_ICONEXCLAMATION);
+    return;
+  }
   SetCommBlockSize(DWORD(size));
   WriteInt("BlockSize", int(CommConnection.ReadBlockSize.Load()));
 }

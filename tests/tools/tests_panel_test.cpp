@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <QElapsedTimer>
@@ -14,6 +15,8 @@
 #include "platform/store/profile_store.h"
 #include "platform/ui/ui_thread.h"
 #include "tests/drivertests/tests_panel_fixture.h"
+#include "tools/states/states_controls.h"
+#include "tools/tool_states.h"
 
 namespace qv::test {
 namespace {
@@ -122,13 +125,47 @@ TEST_F(TestsPanelTest, BlockSizeEditAppliesAndStoresOnlyPositiveNumbers) {
   Panel().Item<QLineEdit>(1031)->setValidator(nullptr);  // what a paste could bring
   Type(1031, "12x");
   EXPECT_EQ(CommConnection.ReadBlockSize.Load(), 4096u);
-  Type(1031, "99999999999");  // beyond 32 bits: not a size
-  EXPECT_EQ(CommConnection.ReadBlockSize.Load(), 4096u);
   EXPECT_FALSE(qv::store::HasProfileEntry(kSettings, "BlockSize"));
 
   Type(1031, "8192");
   EXPECT_EQ(CommConnection.ReadBlockSize.Load(), 8192u);
   EXPECT_EQ(qv::store::GetProfileInt(kSettings, "BlockSize", 0), 8192);
+}
+
+TEST_F(TestsPanelTest, SizesThatCannotWorkAreRefusedAndStoredValuesComeBackInRange) {
+  // Stored by hand or by an older version: each comes back within what its field takes.
+  qv::store::WriteProfileInt(kSettings, "BlockSize", 100000000);
+  for (const auto& [stored, loaded] : {std::pair{-1, 0u}, std::pair{70000, 65535u}}) {
+    qv::store::WriteProfileInt(kSettings, "LoopInterval", stored);
+    Open();
+    EXPECT_EQ(Panel().LoopInterval.Load(), loaded) << stored;
+    EXPECT_EQ(CommConnection.ReadBlockSize.Load(), kMaxBlockSize);
+    Close();
+  }
+  Open();
+  SetCommBlockSize(4096);
+  CommConnection.ReadBufferSize = 4096;  // no connection runs: the buffer may shrink back
+  const std::string range = "Please enter an integer between 1 and 16777216.";
+  const std::string positive = "Please enter a positive integer.";
+  const struct {
+    qv::ui::TemplateDialog* panel;
+    int id;
+    const char* typed;
+    const std::string& prompt;
+  } refused[] = {{&Panel(), IDC_BLOCKSIZE, "16777217", range},
+                 {&Panel(), IDC_BLOCKSIZE, "99999999999", range},
+                 {Dlg().StatesPanel(), qv::states::IDC_IN_QUEUE_SIZE, "0", positive},
+                 {Dlg().StatesPanel(), qv::states::IDC_OUT_QUEUE_SIZE, "0", positive}};
+  std::vector<std::string> prompts;
+  for (const auto& c : refused) {
+    boxes_.Answer(IDOK);
+    c.panel->SetDlgItemText(c.id, c.typed);
+    prompts.push_back(c.prompt);
+  }
+  EXPECT_EQ(boxes_.Texts(), prompts);
+  EXPECT_EQ(CommConnection.ReadBlockSize.Load(), 4096u);
+  EXPECT_EQ(std::pair(CommConnection.InQueueSize.Load(), CommConnection.OutQueueSize.Load()),
+            std::pair(4096u, 4096u));
 }
 
 TEST_F(TestsPanelTest, WatchdogTimersArmedFromAWorkerFireOnTheUiThreadUntilDisarmed) {

@@ -278,7 +278,7 @@ TEST_F(StatesTest, PurgeAllZeroesTheCountersAndQueueSizesReachTheOpenPort) {
   boxes_.Answer(IDOK);
   Panel().SetDlgItemText(IDC_IN_QUEUE_SIZE, "");
   ASSERT_EQ(boxes_.Count(), 1u);
-  EXPECT_EQ(boxes_.Boxes()[0].text, "Please enter a queue size from 0 to 4294967295 bytes.");
+  EXPECT_EQ(boxes_.Boxes()[0].text, "Please enter a positive integer.");
   EXPECT_EQ(queueSizes(), std::make_pair(DWORD(8192), DWORD(1024)));
 }
 

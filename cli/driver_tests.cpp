@@ -101,8 +101,10 @@ void OpenClose(CliHost& host, TestResult& result) {
   const DWORD interval = host.Settings().interval;
   const int cycles = host.Settings().cycles;
   const auto start = Clock::now();
-  const HANDLE worker = host.StartWorker([interval](TestHost& h) {
-    qv::drivertests::RunOpenCloseLoop(h, [interval] { return interval; });
+  // Written by the worker, read once it has ended.
+  qv::drivertests::OpenCloseLoopResult loop;
+  const HANDLE worker = host.StartWorker([interval, &loop](TestHost& h) {
+    loop = qv::drivertests::RunOpenCloseLoop(h, [interval] { return interval; });
   });
   if (worker == nullptr) return result.Fail("The test thread could not start");
   WaitForWorker(host, worker, [&] {
@@ -115,7 +117,11 @@ void OpenClose(CliHost& host, TestResult& result) {
   SettleThreads(host, threadsRunning);
   // A thread that has returned may still be leaving the kernel's list for a moment.
   qv::sync::ProcessCounts after = qv::sync::CountProcess();
-  for (int i = 0; i < 100 && (after.fds > before.fds || after.threads > before.threads); ++i) {
+  // The worker's own handle is the host's until the host ends: not one the loop left open.
+  const auto handlesLeft = [&] { return after.handles - 1 - before.handles; };
+  for (int i = 0;
+       i < 100 && (after.fds > before.fds || after.threads > before.threads || handlesLeft() > 0);
+       ++i) {
     host.Wait(nullptr, 10);
     after = qv::sync::CountProcess();
   }
@@ -127,6 +133,15 @@ void OpenClose(CliHost& host, TestResult& result) {
   result.Figure("fds_after", std::to_string(after.fds));
   result.Figure("threads_before", std::to_string(before.threads));
   result.Figure("threads_after", std::to_string(after.threads));
+  result.Figure("handles_before", std::to_string(before.handles));
+  result.Figure("handles_after", std::to_string(after.handles - 1));
+  result.Figure("opens", std::to_string(loop.opens));
+  result.Figure("opens_refused", std::to_string(loop.refusedOpens));
+  // The console's box of each refused open is among the lines; the count says how many.
+  if (loop.refusedOpens > 0) {
+    result.Fail(std::to_string(loop.refusedOpens) + " of " + std::to_string(loop.opens) +
+                " opens refused");
+  }
   JudgeNoBoxes(host, result);
   if (after.fds > before.fds) {
     result.Fail(std::to_string(after.fds - before.fds) + " file descriptors more after the " +
@@ -135,6 +150,10 @@ void OpenClose(CliHost& host, TestResult& result) {
   if (after.threads > before.threads) {
     result.Fail(std::to_string(after.threads - before.threads) + " threads more after the " +
                 std::to_string(done) + " cycles than before");
+  }
+  if (handlesLeft() > 0) {
+    result.Fail(std::to_string(handlesLeft()) + " handles more after the " + std::to_string(done) +
+                " cycles than before");
   }
 }
 

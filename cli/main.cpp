@@ -121,7 +121,8 @@ int Run(const std::vector<std::string>& args) {
   std::string error;
   if (!qv::cli::ParseRunOptions(args, &options, &error)) return UsageError(error);
   const bool faults = options.ignoreReadTimeouts || options.neverCompleteWrites ||
-                      options.refusePurge || options.host.alterByte >= 0;
+                      options.refusePurge || options.refuseOpenEvery != 0 ||
+                      options.host.alterByte >= 0;
   if (faults && !IsVirtualPort(options.host.port))
     return UsageError("--fault works on virtual ports only, not on " + options.host.port);
   // The JUnit file is created before the tests run, so that a bad path is no surprise after a
@@ -139,6 +140,7 @@ int Run(const std::vector<std::string>& args) {
     driver.ignoreReadTimeouts = options.ignoreReadTimeouts;
     driver.neverCompleteWrites = options.neverCompleteWrites;
     driver.refusePurge = options.refusePurge;
+    driver.refuseEveryNthOpen = options.refuseOpenEvery;
     qv::comm::SetDriverFaults(qv::comm::WithoutDevicePrefix(options.host.port), driver);
   }
   CommConnection.LogData = options.record ? 1 : 0;

@@ -47,7 +47,8 @@ std::string UsageText() {
          "  --junit FILE         write the verdicts and figures as a JUnit XML file\n"
          "  --verbose            the engine's trace and the console's log lines on standard error\n"
          "  --fault F            virtual ports only, to see failing verdicts: ignore-read-timeouts,\n"
-         "                       never-complete-writes, refuse-purge, alter-byte=N (repeatable)\n"
+         "                       never-complete-writes, refuse-purge, alter-byte=N,\n"
+         "                       refuse-open=N (every Nth open refused) (repeatable)\n"
          "\n"
          "Exit status: 0 all tests passed, 1 a test failed, 2 usage error or a port that cannot\n"
          "be opened.\n";
@@ -134,9 +135,13 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions* options,
       } else if (value.rfind("alter-byte=", 0) == 0 &&
                  ParseNumber(value.substr(11), 0, std::numeric_limits<int>::max(), &n)) {
         options->host.alterByte = n;
+      } else if (value.rfind("refuse-open=", 0) == 0 &&
+                 ParseNumber(value.substr(12), 1, std::numeric_limits<DWORD>::max(), &n)) {
+        options->refuseOpenEvery = DWORD(n);
       } else {
         *error = "unknown fault \"" + value +
-                 "\" (ignore-read-timeouts, never-complete-writes, refuse-purge, alter-byte=N)";
+                 "\" (ignore-read-timeouts, never-complete-writes, refuse-purge, alter-byte=N, "
+                 "refuse-open=N)";
         return false;
       }
     } else if ((arg == "--record" || arg == "--verbose") && !inlineValue) {

@@ -18,6 +18,7 @@ struct RunOptions {
   bool ignoreReadTimeouts = false;
   bool neverCompleteWrites = false;
   bool refusePurge = false;
+  DWORD refuseOpenEvery = 0;  // every Nth open is refused (0: none)
 };
 
 // The options of "run" (argv after "run"). False with the reason in *error.

@@ -23,21 +23,29 @@ void SleepUnlessEnding(TestHost& host, DWORD milliseconds) {
 
 }  // namespace
 
-void RunOpenCloseLoop(TestHost& host, const std::function<DWORD()>& interval) {
+OpenCloseLoopResult RunOpenCloseLoop(TestHost& host, const std::function<DWORD()>& interval) {
   host.EnableItem(IDC_RUN_OPENCLOSE, false);
-  bool refused = false;
+  OpenCloseLoopResult result;
   do {
-    // Each command returns when the console is done, its error box included.
+    // Each command returns when the console is done, its error box included: in the panel the
+    // loop goes on only once the user has dismissed the box of a refused open.
+    bool refused = false;
     for (int command = 0; command < 2; ++command) {
       const bool wasOpen = hPort.Load() != INVALID_HANDLE_VALUE;
       host.ConsoleOpenClose();
-      if (!wasOpen && hPort.Load() == INVALID_HANDLE_VALUE) refused = true;
+      if (wasOpen) continue;
+      ++result.opens;
+      if (hPort.Load() == INVALID_HANDLE_VALUE) {
+        ++result.refusedOpens;
+        refused = true;
+      }
     }
-    SleepUnlessEnding(host, interval());
-    // A refused open ends the loop with its cycle: looping on would put the console's error box
-    // up again at once, every time, and the box leaves no moment to uncheck "Loop tests".
-  } while (!refused && !host.Ending() && host.IsChecked(IDC_LOOPTESTS));
+    ++result.cycles;
+    const DWORD pause = interval();
+    SleepUnlessEnding(host, refused ? std::max(pause, kRefusedCycleFloorMs) : pause);
+  } while (!host.Ending() && host.IsChecked(IDC_LOOPTESTS));
   host.EnableItem(IDC_RUN_OPENCLOSE, true);
+  return result;
 }
 
 }  // namespace qv::drivertests

@@ -30,8 +30,8 @@ struct ThreadSlot {
   const char* closingTrace;
   const char* notExitingAlert;
   DWORD purgeFlags;
-  CommConnectionRecord::Word<HANDLE> CommConnectionRecord::*handle;
-  CommConnectionRecord::Word<DWORD> CommConnectionRecord::*id;
+  ThreadHandleSlot handle;
+  ThreadIdSlot id;
 };
 
 const ThreadSlot kReadThread{"Closing Read Thread", "Read thread not exiting.  Terminating it.",
@@ -43,9 +43,11 @@ const ThreadSlot kWriteThread{"Closing Write Thread", "Write thread not exiting.
 
 // Ends one of the connection's threads: the stop event, a purge of its direction, then a wait
 // that keeps serving the UI (the read thread may be handing data to the console synchronously).
-// A thread still running after 10 s is abandoned and its slot cleared as a normal end would.
+// A thread still running after 10 s is abandoned and its slot cleared as a normal end would; the
+// thread, when it wakes, finds the slot no longer its own and leaves it alone.
 void StopThread(const ThreadSlot& slot) {
   const HANDLE thread = CommConnection.*slot.handle;
+  const DWORD threadId = CommConnection.*slot.id;
   if (thread == nullptr) return;
   TraceMsg(slot.closingTrace);
   SetEvent(CommConnection.hCloseEvent);
@@ -55,9 +57,7 @@ void StopThread(const ThreadSlot& slot) {
   if (qv::ui::PumpingWait(1, &thread, kThreadStopTimeout) != WAIT_TIMEOUT) return;
   AlertBox(slot.notExitingAlert);
   TerminateThread(thread, 0);
-  CloseHandle(thread);
-  CommConnection.*slot.handle = nullptr;
-  CommConnection.*slot.id = 0;
+  ReleaseThreadSlot(slot.handle, slot.id, thread, threadId);
 }
 
 // Starts one engine thread; the thread waits until its handle and id are stored.
@@ -77,6 +77,8 @@ bool CreateCommThread(LPTHREAD_START_ROUTINE proc, CommDataCallback callback, in
     SetLastError(error);
     return false;
   }
+  start->thread = thread;
+  start->threadId = id;
   CommConnection.*slot.handle = thread;
   CommConnection.*slot.id = id;
   SetThreadPriority(thread, priority);
@@ -99,6 +101,15 @@ void ConsoleLogText(const char* text) {
 
 void ConsoleRequestClose() {
   if (ConsoleSink* console = CommConnection.console) console->RequestClose();
+}
+
+bool ReleaseThreadSlot(ThreadHandleSlot handleSlot, ThreadIdSlot idSlot, HANDLE thread,
+                       DWORD threadId) {
+  if (thread == nullptr || !(CommConnection.*handleSlot).CompareExchange(thread, nullptr))
+    return false;
+  (CommConnection.*idSlot).CompareExchange(threadId, 0);
+  CloseHandle(thread);
+  return true;
 }
 
 bool CancelOwnRequests(HANDLE port, const HANDLE* requestEvents, DWORD count) {

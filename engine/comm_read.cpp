@@ -27,6 +27,8 @@ enum class Step {
 // Everything the thread and the driver share lives here, on the heap: if the driver ever kept a
 // request beyond its cancellation, the records and the buffer are kept rather than released.
 struct ReadThread {
+  HANDLE self = nullptr;  // this thread's handle and id, as in its slot of the connection
+  DWORD selfId = 0;
   HANDLE port = nullptr;
   HANDLE closeEvent = nullptr;
   CommDataCallback onCommData;
@@ -51,10 +53,11 @@ DWORD PrepareBuffer(ReadThread& t) {
   const DWORD wanted = std::max<DWORD>(block, CommConnection.ReadBufferSize);
   if (t.capacity < wanted) {
     if (auto* larger = static_cast<BYTE*>(std::malloc(wanted))) {
+      // Shown in the record only while the record shows this thread's buffer.
+      CommConnection.ReadBuffer.CompareExchange(t.buffer, larger);
       std::free(t.buffer);
       t.buffer = larger;
       t.capacity = wanted;
-      CommConnection.ReadBuffer = larger;
     }
   }
   return std::min(block, t.capacity);
@@ -62,7 +65,11 @@ DWORD PrepareBuffer(ReadThread& t) {
 
 Step Deliver(ReadThread& t, const BYTE* bytes, DWORD count) {
   if (count == 0) return Step::kGoOn;
-  if (CommConnection.LogData) AppendToRecordFile(kReceivedRecordFile, bytes, count);
+  if (CommConnection.LogData) {
+    AppendToRecordFile(kReceivedRecordFile, bytes, count);
+    // A record file may block (a full disk, a slow share): the stop may have given up meanwhile.
+    if (qv::sync::IsCurrentThreadAbandoned()) return Step::kAbandoned;
+  }
   const int goOn = t.onCommData ? t.onCommData(bytes, count) : 1;
   if (qv::sync::IsCurrentThreadAbandoned()) return Step::kAbandoned;
   return goOn ? Step::kGoOn : Step::kFailed;
@@ -230,6 +237,8 @@ DWORD StartReadThreadProc(LPVOID parameter) {
   CloseHandle(start->started);
   auto* t = new ReadThread;
   t->onCommData = std::move(start->onCommData);
+  t->self = start->thread;
+  t->selfId = start->threadId;
   delete start;
   t->port = CommConnection.hPort;
   t->closeEvent = CommConnection.hCloseEvent;
@@ -240,8 +249,12 @@ DWORD StartReadThreadProc(LPVOID parameter) {
 
   TraceMsg("StartReadThreadProc");
   const Step end = Run(*t);
-  const bool abandoned = end == Step::kAbandoned || qv::sync::IsCurrentThreadAbandoned();
-  if (end == Step::kFailed && !abandoned) ConsoleRequestClose();
+  bool abandoned = end == Step::kAbandoned || qv::sync::IsCurrentThreadAbandoned();
+  if (end == Step::kFailed && !abandoned) {
+    ConsoleRequestClose();
+    // The console may have kept the thread past the stop's limit.
+    abandoned = qv::sync::IsCurrentThreadAbandoned();
+  }
 
   if (!abandoned) {
     TraceMsg("Read thread shutting down");
@@ -254,11 +267,10 @@ DWORD StartReadThreadProc(LPVOID parameter) {
   if (t->readRecord.hEvent != nullptr) events[eventCount++] = t->readRecord.hEvent;
   if (t->eventRecord.hEvent != nullptr) events[eventCount++] = t->eventRecord.hEvent;
   const bool released = eventCount == 0 || CancelOwnRequests(t->port, events, eventCount);
-  if (!abandoned) {
-    CommConnection.dwReadThreadId = 0;
-    CloseHandle(CommConnection.hReadThread.Exchange(nullptr));
-    CommConnection.ReadBuffer = nullptr;
-  }
+  // Only what still shows this thread: an abandoned thread's slot may hold the next connection's.
+  CommConnection.ReadBuffer.CompareExchange(t->buffer, nullptr);
+  ReleaseThreadSlot(&CommConnectionRecord::hReadThread, &CommConnectionRecord::dwReadThreadId,
+                    t->self, t->selfId);
   if (released) {
     for (DWORD i = 0; i < eventCount; ++i) CloseHandle(events[i]);
     std::free(t->buffer);

@@ -64,6 +64,12 @@ struct WriteThread {
   OVERLAPPED overlapped{};
 };
 
+// After a failed or unexpected wait the request may still be pending: the driver is asked to let
+// go of it first, and a record it keeps is kept with its buffer (kInFlight).
+WriteEnd CancelPending(WriteThread& t, WriteEnd released) {
+  return CancelOwnRequests(t.port, &t.overlapped.hEvent, 1) ? released : WriteEnd::kInFlight;
+}
+
 // Writes one request, in as many partial writes as the driver needs.
 WriteEnd WriteRequest(WriteThread& t, const BYTE* buffer, DWORD count) {
   CommConnection.WriteRequested += count;
@@ -95,17 +101,19 @@ WriteEnd WriteRequest(WriteThread& t, const BYTE* buffer, DWORD count) {
                    : WriteEnd::kInFlight;
       }
       if (result == WAIT_FAILED) {
-        ErrorBox(GetLastError(), "Write WAIT_FAILED: ");
-        if (qv::sync::IsCurrentThreadAbandoned()) return WriteEnd::kAbandoned;
+        // The wait failed, not the write: the request is cancelled before anything else, so
+        // that no return below releases a record the driver still completes into.
+        const DWORD error = GetLastError();
+        if (qv::sync::IsCurrentThreadAbandoned()) return CancelPending(t, WriteEnd::kAbandoned);
+        ErrorBox(error, "Write WAIT_FAILED: ");
+        if (qv::sync::IsCurrentThreadAbandoned()) return CancelPending(t, WriteEnd::kAbandoned);
         ConsoleRequestClose();
-        return CancelOwnRequests(t.port, &t.overlapped.hEvent, 1) ? WriteEnd::kEndThread
-                                                                  : WriteEnd::kInFlight;
+        return CancelPending(t, WriteEnd::kEndThread);
       }
       if (result != WAIT_OBJECT_0 + 1) {
         TraceFmt("Unexpected Wait return value");
         ConsoleRequestClose();
-        return CancelOwnRequests(t.port, &t.overlapped.hEvent, 1) ? WriteEnd::kEndThread
-                                                                  : WriteEnd::kInFlight;
+        return CancelPending(t, WriteEnd::kEndThread);
       }
       if (!GetOverlappedResult(t.port, &t.overlapped, &written, TRUE)) {
         const DWORD failure = GetLastError();
@@ -125,7 +133,12 @@ WriteEnd WriteRequest(WriteThread& t, const BYTE* buffer, DWORD count) {
         return WriteEnd::kEndThread;
       }
     }
-    if (CommConnection.LogData) AppendToRecordFile(kSentRecordFile, buffer + position, written);
+    if (CommConnection.LogData) {
+      AppendToRecordFile(kSentRecordFile, buffer + position, written);
+      // A record file may block (a full disk, a slow share): the stop may have given up on the
+      // thread meanwhile, and the rest of the request is not the next connection's to write.
+      if (qv::sync::IsCurrentThreadAbandoned()) return WriteEnd::kAbandoned;
+    }
     CommConnection.WriteCompleted += written;
     position += written;
     remaining -= written;
@@ -144,6 +157,8 @@ DWORD StartWriteThreadProc(LPVOID parameter) {
   auto* start = static_cast<ThreadStart*>(parameter);
   WaitForSingleObject(start->started, INFINITE);
   CloseHandle(start->started);
+  const HANDLE self = start->thread;
+  const DWORD selfId = start->threadId;
   delete start;
 
   // On the heap: a record that the driver does not let go of is kept beyond the thread's end.
@@ -203,6 +218,7 @@ DWORD StartWriteThreadProc(LPVOID parameter) {
     }
   }
 
+  abandoned = abandoned || qv::sync::IsCurrentThreadAbandoned();
   if (!abandoned) {
     TraceMsg("Write thread shutting down");
     PurgeComm(t.port, PURGE_TXABORT | PURGE_TXCLEAR);
@@ -212,10 +228,9 @@ DWORD StartWriteThreadProc(LPVOID parameter) {
     if (t.overlapped.hEvent != nullptr) CloseHandle(t.overlapped.hEvent);
     delete state;
   }
-  if (!abandoned) {
-    CommConnection.dwWriteThreadId = 0;
-    CloseHandle(CommConnection.hWriteThread.Exchange(nullptr));
-  }
+  // Only while the slot still holds this thread: an abandoned thread's may hold the next one's.
+  ReleaseThreadSlot(&CommConnectionRecord::hWriteThread, &CommConnectionRecord::dwWriteThreadId,
+                    self, selfId);
   // Requests posted but not written: their bytes were handed to this thread.
   FreeWriteRequests(qv::sync::TakeMessagesAndRemoveCurrentThreadQueue());
   return 0;

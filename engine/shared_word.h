@@ -22,6 +22,10 @@ class SharedWord {
     return *this;
   }
   T Exchange(T value) noexcept { return value_.exchange(value, std::memory_order_relaxed); }
+  // Stores desired only while the word still holds expected; true when it did.
+  bool CompareExchange(T expected, T desired) noexcept {
+    return value_.compare_exchange_strong(expected, desired, std::memory_order_relaxed);
+  }
   // Counters: one writer adds, another may zero them; readers accept a slightly stale value.
   T operator+=(T delta) noexcept {
     return value_.fetch_add(delta, std::memory_order_relaxed) + delta;

@@ -61,6 +61,8 @@ DWORD VirtualPort::Acquire() {
     if (!plugged_) return ERROR_FILE_NOT_FOUND;
     delayMs = openDelayMs_;
     refuse = refuseError_;
+    if (refuseEveryNthOpen_ != 0 && ++opensCounted_ % refuseEveryNthOpen_ == 0 && refuse == 0)
+      refuse = ERROR_ACCESS_DENIED;
   }
   if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
   if (refuse != 0) return refuse;
@@ -185,6 +187,8 @@ void VirtualPort::SetDriverFaults(const DriverFaults& faults) {
   refusePurge_ = faults.refusePurge;
   purgeError_ = faults.purgeError;
   Lock lock(mu_);
+  refuseEveryNthOpen_ = faults.refuseEveryNthOpen;
+  opensCounted_ = 0;
   kicked_ = true;  // writes held by the fault may go now
   wake_.notify_one();
 }

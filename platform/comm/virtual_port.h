@@ -117,6 +117,8 @@ class VirtualPort final : public Line, public sim::LineEnd {
   BaudPolicy policy_;
   DWORD refuseError_ = 0;
   DWORD openDelayMs_ = 0;
+  DWORD refuseEveryNthOpen_ = 0;
+  DWORD opensCounted_ = 0;  // opens tried since refuseEveryNthOpen_ was set
   Clock::duration responseDelay_{};
   // The far end's byte to alter: its position in what the far end sends after the request.
   bool alterPending_ = false;

@@ -78,13 +78,17 @@ bool UnplugVirtualPort(const std::string& port);
 bool AlterFarEndByte(const std::string& port, std::size_t position);
 // A driver that breaks its contract, so that the driver tests' failure verdicts can be seen:
 // reads that ignore their timeouts, writes that never complete (purge, cancel and close still end
-// them), a purge that does nothing (and reports purgeError, or success when it is 0). Takes effect
-// at once for the open handle; requests already timed keep their timers.
+// them), a purge that does nothing (and reports purgeError, or success when it is 0), opens that
+// fail now and then. Takes effect at once for the open handle; requests already timed keep their
+// timers.
 struct DriverFaults {
   bool ignoreReadTimeouts = false;
   bool neverCompleteWrites = false;
   bool refusePurge = false;
   DWORD purgeError = 0;
+  // Every Nth open from the call on is refused with ERROR_ACCESS_DENIED, as a port that another
+  // program holds for a moment is (0: none).
+  DWORD refuseEveryNthOpen = 0;
 };
 bool SetDriverFaults(const std::string& port, const DriverFaults& faults);
 

@@ -99,6 +99,12 @@ std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
   return it == t.objects.end() ? nullptr : it->second;
 }
 
+std::size_t OpenHandleCount() {
+  HandleTable& t = Table();
+  std::lock_guard guard(t.lock);
+  return t.objects.size();
+}
+
 Waiter* CurrentThreadWaiter() {
   thread_local Waiter waiter;
   return &waiter;

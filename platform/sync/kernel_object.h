@@ -86,6 +86,8 @@ class Waitable : public KernelObject {
 // Handle table: handles are never reused, so a stale handle fails with ERROR_INVALID_HANDLE.
 HANDLE RegisterHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
+// Handles open in the table, of every kind (events, threads, ports, files): what leak checks count.
+std::size_t OpenHandleCount();
 
 template <class T>
 std::shared_ptr<T> LookupHandleAs(HANDLE handle) {

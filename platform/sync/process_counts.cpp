@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 
+#include "platform/sync/kernel_object.h"
+
 namespace qv::sync {
 namespace {
 
@@ -24,6 +26,7 @@ ProcessCounts CountProcess() {
   // The folder's own descriptor, open while it is read, is not the program's.
   counts.fds = CountEntries("/proc/self/fd") - 1;
   counts.threads = CountEntries("/proc/self/task");
+  counts.handles = static_cast<int>(OpenHandleCount());
   return counts;
 }
 

@@ -190,7 +190,25 @@ TEST_F(CliTest, TenThousandOpenCloseCyclesLeaveTheDescriptorsAndThreadsAsTheyWer
   EXPECT_EQ(figures["cycles"], "10000");
   EXPECT_EQ(figures["fds_before"], figures["fds_after"]);
   EXPECT_EQ(figures["threads_before"], figures["threads_after"]);
+  EXPECT_NE(figures["handles_before"], "");
+  EXPECT_EQ(figures["handles_before"], figures["handles_after"]);
   EXPECT_GT(std::atof(figures["cycles_per_second"].c_str()), 0);
+}
+
+TEST_F(CliTest, RefusedOpensAreCountedTheLoopRunsToItsLastCycleAndTheTestFails) {
+  const CliRun run = Cli(RunArgs({"open-close", "--port", "vloop0", "--cycles", "30", "--fault",
+                                  "refuse-open=10", "--junit", Junit().string()}));
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  // Opens 10, 20 and 30: a cycle whose open was refused opens with its second command.
+  EXPECT_NE(run.out.find("  failure: 3 of 32 opens refused\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\nAn error 5 occured on CreateFile:"), std::string::npos) << run.out;
+  JUnitFile junit = ReadJUnit(Junit());
+  ASSERT_EQ(junit.error, "");
+  auto& figures = junit.cases["open-close"].properties;
+  EXPECT_EQ(figures["cycles"], "30");
+  EXPECT_EQ(figures["opens_refused"], "3");
+  EXPECT_EQ(figures["handles_before"], figures["handles_after"]);
+  EXPECT_EQ(figures["fds_before"], figures["fds_after"]);
 }
 
 TEST_F(CliTest, TheJUnitFileStaysValidXmlWhateverBytesAFailureHolds) {
@@ -243,6 +261,7 @@ TEST_F(CliTest, UsageErrorsAndAPortThatCannotOpenEndWithStatus2) {
       {RunArgs({"open-close", "--port", "vloop0", "--cycles", "0"}), "--cycles takes"},
       {RunArgs({"open-close", "--port", "vloop0", "--interval", "70000"}), "--interval takes"},
       {RunArgs({"echo", "--port", "vloop0", "--fault", "melt"}), "unknown fault"},
+      {RunArgs({"open-close", "--port", "vloop0", "--fault", "refuse-open=0"}), "unknown fault"},
       {RunArgs({"echo", "--port", "/dev/null", "--fault", "refuse-purge"}), "virtual ports only"},
       {RunArgs({"echo", "--port", "vloop0", "--junit", "/nonexistent-dir/j.xml"}),
        "cannot write the JUnit file"},

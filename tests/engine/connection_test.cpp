@@ -261,6 +261,47 @@ TEST_F(ConnectionTest, StuckReadThreadIsAbandonedAfterTenSecondsAndStaysQuiet) {
   CloseHandle(release);
 }
 
+// A read thread that ended on its own but is held in the console's close request past the
+// stop's limit is abandoned there; when it goes on, the next connection's thread keeps its slot.
+TEST_F(ConnectionTest, ThreadAbandonedInItsCloseRequestLeavesTheNextConnectionsSlotAlone) {
+  ASSERT_NE(Open("vloop0"), INVALID_HANDLE_VALUE);
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> inside{false};
+  std::atomic<bool> endFirst{true};
+  console.onData = [&](const BYTE* data, DWORD count) {
+    return endFirst.exchange(false) ? 0 : console.Keep(data, count);
+  };
+  console.onRequestClose = [&] {
+    inside = true;
+    WaitForSingleObject(release, 60000);
+  };
+  ASSERT_TRUE(Start());
+  WriteCommString("x");
+  ASSERT_TRUE(WaitUntil([&] { return inside.load(); }));
+  boxes.Answer(IDOK);
+  StopComm(0);
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Read thread not exiting.  Terminating it."});
+
+  qv::sync::ClearDebugOutputCapture();
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(WaitUntil([] { return TraceHas("StartReadThreadProc"); }));  // its buffer is shown
+  const HANDLE readThread = CommConnection.hReadThread;
+  const DWORD readThreadId = CommConnection.dwReadThreadId;
+  BYTE* const readBuffer = CommConnection.ReadBuffer;
+  const int running = qv::sync::RunningThreadCount();
+  SetEvent(release);
+  ASSERT_TRUE(WaitUntil([&] { return qv::sync::RunningThreadCount() < running; }));
+  EXPECT_EQ(static_cast<HANDLE>(CommConnection.hReadThread), readThread);
+  EXPECT_EQ(static_cast<DWORD>(CommConnection.dwReadThreadId), readThreadId);
+  EXPECT_EQ(static_cast<BYTE*>(CommConnection.ReadBuffer), readBuffer);
+  EXPECT_FALSE(TraceHas("Read thread shutting down"));
+  // The new connection's stop finds its thread and ends it.
+  StopComm(0);
+  EXPECT_TRUE(TraceHas("Closing Read Thread"));
+  EXPECT_EQ(boxes.Count(), 1u);
+  CloseHandle(release);
+}
+
 TEST_F(ConnectionTest, BlockSizeAskedPerReadWhileTheBufferKeepsItsLargestSize) {
   ASSERT_NE(Open("vloop0"), INVALID_HANDLE_VALUE);
   SetCommBlockSize(8192);

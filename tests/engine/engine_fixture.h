@@ -70,8 +70,11 @@ class RecordingConsole : public ConsoleSink {
     return Keep(data, count);
   }
   void RequestClose() override {
-    std::lock_guard guard(lock_);
-    ++closeRequests_;
+    {
+      std::lock_guard guard(lock_);
+      ++closeRequests_;
+    }
+    if (onRequestClose) onRequestClose();
   }
 
   // Stores a chunk (what the default OnCommData does).
@@ -102,6 +105,7 @@ class RecordingConsole : public ConsoleSink {
   }
 
   std::function<int(const BYTE*, DWORD)> onData;
+  std::function<void()> onRequestClose;  // on the engine thread that asks, after counting
 
  private:
   mutable std::mutex lock_;

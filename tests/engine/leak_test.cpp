@@ -1,4 +1,4 @@
-// Many connections in a row leave no thread, descriptor or memory behind.
+// Many connections in a row leave no thread, descriptor, handle or memory behind.
 #include <gtest/gtest.h>
 #include <malloc.h>
 
@@ -16,7 +16,7 @@ constexpr bool kPlainHeap = true;
 
 using LeakTest = EngineTest;
 
-TEST_F(LeakTest, ThousandOpenCloseCyclesLeakNoThreadDescriptorOrMemory) {
+TEST_F(LeakTest, ThousandOpenCloseCyclesLeakNoThreadDescriptorHandleOrMemory) {
   // One cycle first, so that lazily created process-wide state exists before counting.
   ASSERT_NE(Open("vloop0"), INVALID_HANDLE_VALUE);
   ASSERT_TRUE(Start());
@@ -27,6 +27,7 @@ TEST_F(LeakTest, ThousandOpenCloseCyclesLeakNoThreadDescriptorOrMemory) {
 
   const int fdsBefore = qv::sync::CountProcess().fds;
   const int tasksBefore = qv::sync::CountProcess().threads;
+  const int handlesBefore = qv::sync::CountProcess().handles;
   const int threadsBefore = qv::sync::RunningThreadCount();
   const std::size_t heapBefore = ::mallinfo2().uordblks;
 
@@ -49,12 +50,14 @@ TEST_F(LeakTest, ThousandOpenCloseCyclesLeakNoThreadDescriptorOrMemory) {
       [&] {
         return qv::sync::RunningThreadCount() <= threadsBefore &&
                qv::sync::CountProcess().threads <= tasksBefore &&
-               qv::sync::CountProcess().fds <= fdsBefore;
+               qv::sync::CountProcess().fds <= fdsBefore &&
+               qv::sync::CountProcess().handles <= handlesBefore;
       },
       std::chrono::seconds(10)))
       << "threads " << qv::sync::RunningThreadCount() << "/" << threadsBefore << ", tasks "
       << qv::sync::CountProcess().threads << "/" << tasksBefore << ", fds "
-      << qv::sync::CountProcess().fds << "/" << fdsBefore;
+      << qv::sync::CountProcess().fds << "/" << fdsBefore << ", handles "
+      << qv::sync::CountProcess().handles << "/" << handlesBefore;
   if (kPlainHeap) {
     // A leak of one read buffer per cycle alone would be 4 MB.
     const std::size_t heapAfter = ::mallinfo2().uordblks;

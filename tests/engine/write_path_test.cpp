@@ -30,6 +30,14 @@ class WritePathTest : public EngineTest {
   }
 };
 
+// Output the driver still holds (what ClearCommError counts in cbOutQue).
+DWORD OutQueue(HANDLE port) {
+  COMSTAT status{};
+  DWORD errors = 0;
+  ClearCommError(port, &errors, &status);
+  return status.cbOutQue;
+}
+
 // Blocks of 16 bytes: writer, sequence number, filler. The loop-back plug returns them.
 Bytes Block(BYTE writer, std::uint32_t sequence) {
   Bytes block(16, static_cast<BYTE>(0xA0 + writer));
@@ -165,6 +173,58 @@ TEST_F(WritePathTest, StopWhileAWriteIsPendingEndsWithoutAlertAndReleasesQueuedR
   EXPECT_EQ(console.CloseRequests(), 0);
   EXPECT_EQ(static_cast<DWORD>(CommConnection.WriteCompleted), 0u);
   EXPECT_TRUE(TraceHas("Write thread shutting down"));
+}
+
+// Boxes answered at once, except the write thread's: each stays up until Release, as a box the
+// user has not dismissed yet does.
+struct HoldingBoxes : qv::ui::MessageBoxProvider {
+  HoldingBoxes() { qv::ui::SetMessageBoxProvider(this); }
+  ~HoldingBoxes() override {
+    qv::ui::SetMessageBoxProvider(previous);
+    released = 1000;  // a test that failed half-way lets go of the thread still in a box
+    while (showing != 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  int Show(HWND, const std::string& text, const std::string&, UINT) override {
+    if (text.rfind("Unexpected message", 0) == 0 || text.rfind("Write WAIT_FAILED", 0) == 0) {
+      ++showing;
+      for (const int box = ++held; released < box;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      --showing;
+    }
+    return IDOK;
+  }
+  qv::ui::MessageBoxProvider* const previous = qv::ui::CurrentMessageBoxProvider();
+  std::atomic<int> held{0}, released{0}, showing{0};
+};
+
+// A write whose wait failed is still pending. When the stop gives up on the thread while the
+// failure's box is up, the thread, once the box is dismissed, must not release the request's
+// record with the request still in the driver (which would complete it into freed memory).
+TEST_F(WritePathTest, FailedWaitWhoseBoxOutlastsTheStopLeavesNoRequestWithTheDriver) {
+  ASSERT_NE(Open("vloop0"), INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(HoldOutput(true));
+  ASSERT_TRUE(Start());
+  HoldingBoxes boxesUp;
+  // The write thread waits in a box: meanwhile its stop event is closed, which makes every later
+  // wait on it fail, and a request is queued. The read thread ends at its next failed wait.
+  ASSERT_TRUE(PostThreadMessageA(CommConnection.dwWriteThreadId, WM_USER + 7, 0, 0));
+  ASSERT_TRUE(WaitUntil([&] { return boxesUp.held.load() == 1; }));
+  CloseHandle(CommConnection.hCloseEvent);
+  ASSERT_TRUE(qv::comm::InjectFromFarEnd("vloop0", "r", 1));
+  ASSERT_TRUE(WaitUntil([] { return CommConnection.hReadThread == nullptr; }));
+  ASSERT_TRUE(WriteCommString("held"));
+  ++boxesUp.released;
+  ASSERT_TRUE(WaitUntil([&] { return boxesUp.held.load() == 2; }));
+  ASSERT_EQ(OutQueue(port), 4u);
+  // A purge by the stop would end the write: this driver ignores it.
+  qv::comm::DriverFaults faults;
+  faults.refusePurge = true;
+  ASSERT_TRUE(qv::comm::SetDriverFaults("vloop0", faults));
+  const int running = qv::sync::RunningThreadCount();
+  StopComm(0);
+  ++boxesUp.released;
+  ASSERT_TRUE(WaitUntil([&] { return qv::sync::RunningThreadCount() < running; }));
+  EXPECT_EQ(OutQueue(port), 0u);
 }
 
 TEST_F(WritePathTest, WithoutAWriteThreadTheBufferStaysTheCallers) {

@@ -35,6 +35,8 @@ struct HostSettings {
   // A virtual port's far end alters the byte at this position of what it sends back after each
   // open (-1: never), so that the echo test's difference can be seen.
   long long alterByte = -1;
+  // The write tests hold the output with CTS flow control where the port's CTS follows its RTS.
+  bool holdCts = true;
 };
 
 class CliHost : public qv::drivertests::TestHost,

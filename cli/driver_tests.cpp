@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 
+#include "cli/test_steps.h"
+#include "cli/write_tests.h"
 #include "drivertests/baud_scan_run.h"
 #include "drivertests/open_close_loop.h"
 #include "drivertests/port_handle.h"
@@ -26,20 +28,8 @@ using qv::drivertests::TestHost;
 // How long the timeouts test may wait for the device's echo of "AT" before the run gives up on
 // it (the test itself would wait for ever).
 constexpr DWORD kProbeLimitMs = 10000;
-// How long a write test waits for its writes to end after the interrupting step returned.
-constexpr DWORD kWriteEndLimitMs = 3000;
 // How long threads that a test ended may take to be gone before the figures are read.
 constexpr DWORD kSettleLimitMs = 2000;
-
-double MsBetween(Clock::time_point from, Clock::time_point to) {
-  return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-std::string Fixed(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
 
 // The verdict from the boxes: passed when the test showed boxes and every one is its success
 // text; otherwise the first other text fails it.
@@ -58,16 +48,6 @@ void JudgeBoxes(CliHost& host, TestResult& result, const std::string& success) {
   result.passed = result.failure.empty();
 }
 
-// Passed when no box was shown (tests whose verdict is not a box).
-void JudgeNoBoxes(CliHost& host, TestResult& result) {
-  const std::vector<std::string> boxes = host.Boxes();
-  if (!boxes.empty()) {
-    result.Fail(boxes.front());
-    return;
-  }
-  result.passed = result.failure.empty();
-}
-
 // Threads started by the test that are still ending (an abandoned one included) end first.
 void SettleThreads(CliHost& host, int running) {
   const auto start = Clock::now();
@@ -75,15 +55,6 @@ void SettleThreads(CliHost& host, int running) {
          MsBetween(start, Clock::now()) < kSettleLimitMs) {
     host.Wait(nullptr, 10);
   }
-}
-
-// A fresh connection at the run's speed; false (and the failure) when the port does not open.
-bool Reconnect(CliHost& host, TestResult& result) {
-  host.CloseConnection();
-  if (host.OpenConnection()) return true;
-  const std::vector<std::string> boxes = host.Boxes();
-  result.Fail(boxes.empty() ? "The port could not be opened" : boxes.back());
-  return false;
 }
 
 void WaitForWorker(CliHost& host, HANDLE worker, const std::function<void()>& eachSlice = {}) {
@@ -368,82 +339,26 @@ void BaudScan(CliHost& host, TestResult& result) {
   result.passed = result.failure.empty();
 }
 
-// ---- write-then-interrupt -----------------------------------------------------------------
-
-// The system's text for a code, without its line end.
-std::string ReasonText(DWORD code) {
-  std::string reason = qv::sync::SystemErrorText(code);
-  while (!reason.empty() &&
-         (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
-    reason.pop_back();
-  return reason;
-}
-
-std::string WriteEnd(const qv::drivertests::WriteInterruptTests::Ended& ended) {
-  std::string text =
-      std::to_string(ended.size) + " bytes, ended with " + std::to_string(ended.error);
-  const std::string reason = ReasonText(ended.error);
-  if (!reason.empty()) text += " (" + reason + ")";
-  text += ", " + std::to_string(ended.transferred) + " bytes written";
-  return text;
-}
-
-void WriteTest(CliHost& host, TestResult& result,
-               void (qv::drivertests::WriteInterruptTests::*step)(), std::size_t writes) {
-  if (!Reconnect(host, result)) return;
-  auto tests = std::make_unique<qv::drivertests::WriteInterruptTests>(host);
-  const auto start = Clock::now();
-  (tests.get()->*step)();
-  const double stepMs = MsBetween(start, Clock::now());
-  result.Figure("step_ms", Fixed(stepMs, 1));
-  // The writes that ended while the step ran, then those that end after it, with the time.
-  std::size_t reported = 0;
-  auto report = [&](const char* when) {
-    const auto& ended = tests->EndedWrites();
-    for (; reported < ended.size(); ++reported) {
-      result.Figure("write" + std::to_string(reported + 1),
-                    WriteEnd(ended[reported]) + ", " + when);
-    }
-  };
-  const std::size_t pendingAfterStep = tests->PendingWrites();
-  report(("by the end of the step (" + Fixed(stepMs, 1) + " ms)").c_str());
-  std::size_t pending = pendingAfterStep;
-  while (pending > 0 && MsBetween(start, Clock::now()) < stepMs + kWriteEndLimitMs) {
-    host.Wait(nullptr, 2);
-    pending = tests->PendingWrites();
-    report(("at " + Fixed(MsBetween(start, Clock::now()), 1) + " ms").c_str());
-  }
-  host.CloseConnection();
-  // A write still pending then is ended by the close.
-  if (pending > 0) {
-    const std::size_t before = reported;
-    tests->PendingWrites();
-    report(("still pending " + std::to_string(kWriteEndLimitMs) +
-            " ms after the step, ended by the close")
-               .c_str());
-    pending -= std::min(pending, reported - before);
-  }
-  tests.reset();
-  // A write that was done before WriteFile returned shows the checked-call box of success
-  // (error 0): the driver took it whole at once (a pseudo-terminal's buffer does), so the step
-  // had nothing to interrupt. Said plainly first; the box itself is among the lines.
-  const std::string doneAtOnce = ReasonText(ERROR_SUCCESS);
-  for (const std::string& box : host.Boxes()) {
-    if (!doneAtOnce.empty() && box.rfind(doneAtOnce, 0) == 0) {
-      result.Fail(
-          "A write was complete when WriteFile returned: the driver took it whole at "
-          "once, so nothing was pending to interrupt");
-      break;
-    }
-  }
-  JudgeNoBoxes(host, result);
-  if (result.passed && reported + pending < writes) {
-    result.Fail("Only " + std::to_string(reported + pending) + " of " + std::to_string(writes) +
-                " writes were started");
-  }
-}
-
 }  // namespace
+
+// A fresh connection at the run's speed; false (and the failure) when the port does not open.
+bool Reconnect(CliHost& host, TestResult& result) {
+  host.CloseConnection();
+  if (host.OpenConnection()) return true;
+  const std::vector<std::string> boxes = host.Boxes();
+  result.Fail(boxes.empty() ? "The port could not be opened" : boxes.back());
+  return false;
+}
+
+// Passed when no box was shown (tests whose verdict is not a box).
+void JudgeNoBoxes(CliHost& host, TestResult& result) {
+  const std::vector<std::string> boxes = host.Boxes();
+  if (!boxes.empty()) {
+    result.Fail(boxes.front());
+    return;
+  }
+  result.passed = result.failure.empty();
+}
 
 const std::vector<std::string>& DriverTestNames() {
   static const std::vector<std::string> names = {
@@ -458,7 +373,6 @@ bool IsDriverTest(const std::string& name) {
 }
 
 TestResult RunDriverTest(CliHost& host, const std::string& name) {
-  using W = qv::drivertests::WriteInterruptTests;
   TestResult result;
   result.name = name;
   host.BeginTest();
@@ -468,12 +382,7 @@ TestResult RunDriverTest(CliHost& host, const std::string& name) {
   else if (name == "echo") Echo(host, result);
   else if (name == "setconfig") SetConfig(host, result);
   else if (name == "baud-scan") BaudScan(host, result);
-  else if (name == "write-close") WriteTest(host, result, &W::CloseHandleTest, 1);
-  else if (name == "write-baud") WriteTest(host, result, &W::BaudrateChangeTest, 1);
-  else if (name == "write-flush") WriteTest(host, result, &W::FlushTest, 1);
-  else if (name == "write-txabort") WriteTest(host, result, &W::PurgeAbortTest, 2);
-  else if (name == "write-txclear") WriteTest(host, result, &W::PurgeClearTest, 2);
-  else if (name == "write-cancel") WriteTest(host, result, &W::CancelTest, 2);
+  else if (IsWriteTest(name)) RunWriteTest(host, name, result);
   else result.Fail("Unknown test " + name);
   result.seconds = MsBetween(start, Clock::now()) / 1000;
   return result;

@@ -2,6 +2,7 @@
 //
 //   quor_vix-cli ports
 //   quor_vix-cli run TEST [TEST...] --port NAME [options]
+//   quor_vix-cli --version
 //
 // Every message box a test shows is a line on standard output; the run ends with the line
 // "N passed, N failed". Exit status 0 when all passed, 1 when a test failed, 2 for a usage error
@@ -32,6 +33,7 @@
 #include "platform/sync/kernel_object.h"
 #include "platform/sync/last_error.h"
 #include "platform/ui/ui_thread.h"
+#include "support/version/version_info.h"
 
 namespace {
 
@@ -73,18 +75,29 @@ std::string AccessHint(const std::string& name) {
 }
 
 // The port must open before any test runs; false (and why on standard error) when it does not.
-bool PortOpens(const std::string& name) {
-  const HANDLE port = qv::drivertests::OpenPortOverlapped(name);
-  if (port != INVALID_HANDLE_VALUE) {
-    CloseHandle(port);
-    return true;
-  }
-  const DWORD code = GetLastError();
+std::string Reason(DWORD code) {
   std::string reason = qv::sync::SystemErrorText(code);
   while (!reason.empty() && std::isspace(static_cast<unsigned char>(reason.back())))
     reason.pop_back();
+  return reason;
+}
+
+bool PortOpens(const std::string& name) {
+  const HANDLE port = qv::drivertests::OpenPortOverlapped(name);
+  if (port != INVALID_HANDLE_VALUE) {
+    // A file or a device that is not a tty opens too, and then fails every comm call.
+    DCB dcb{};
+    const bool serial = GetCommState(port, &dcb) != FALSE;
+    const DWORD code = serial ? 0 : GetLastError();
+    CloseHandle(port);
+    if (serial) return true;
+    std::fprintf(stderr, "quor_vix-cli: %s is not a serial port: %s (error %u)\n", name.c_str(),
+                 Reason(code).c_str(), unsigned(code));
+    return false;
+  }
+  const DWORD code = GetLastError();
   std::fprintf(stderr, "quor_vix-cli: cannot open port \"%s\": %s (error %u)\n", name.c_str(),
-               reason.c_str(), unsigned(code));
+               Reason(code).c_str(), unsigned(code));
   if (code == ERROR_ACCESS_DENIED) std::fprintf(stderr, "%s\n", AccessHint(name).c_str());
   return false;
 }
@@ -102,8 +115,12 @@ void PrintResult(const qv::cli::TestResult& result) {
   std::printf("%s %s (%.3f s)\n", result.passed ? "PASS" : "FAIL", result.name.c_str(),
               result.seconds);
   if (!result.passed) {
-    const std::string first = result.failure.substr(0, result.failure.find('\n'));
-    std::printf("  failure: %s\n", first.c_str());
+    // The whole text: a box's reason is often on its second line.
+    std::string text = result.failure;
+    std::erase(text, '\r');
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+      text.insert(at + 1, "           ");
+    std::printf("  failure: %s\n", text.c_str());
   }
   for (const auto& [key, value] : result.figures)
     std::printf("  %s = %s\n", key.c_str(), value.c_str());
@@ -192,6 +209,10 @@ int main(int argc, char** argv) {
     status = UsageError("a command is needed: ports or run");
   } else if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     std::fputs(qv::cli::UsageText().c_str(), stdout);
+    status = kExitPassed;
+  } else if (args[0] == "--version" || args[0] == "version") {
+    const VersionInfo version(nullptr);
+    std::printf("quor_vix-cli %s\n", version.GetFullVersionText().c_str());
     status = kExitPassed;
   } else if (args[0] == "ports") {
     status = args.size() == 1 ? ListPorts() : UsageError("ports takes no arguments");

@@ -30,6 +30,8 @@ std::string UsageText() {
          "      The ports the console's list offers, one a line: name, a tab, the source.\n"
          "  quor_vix-cli run TEST [TEST...] --port NAME [options]\n"
          "      Runs the driver tests on the port, one after the other.\n"
+         "  quor_vix-cli --version\n"
+         "      The program's version.\n"
          "\n"
          "Tests: " +
          tests +
@@ -44,6 +46,8 @@ std::string UsageText() {
          "  --source SRC         the echo test's data: Random, quor_vix.exe or a file (default Random)\n"
          "  --start-phase N      the timeouts phase the first cycle starts at, 1-7 (default 1)\n"
          "  --record             record all sent and received bytes (data_sent.log, data_recv.log)\n"
+         "  --hold cts|none      the write tests hold the output with CTS flow control and RTS\n"
+         "                       cleared where CTS follows RTS (default cts), or not at all\n"
          "  --junit FILE         write the verdicts and figures as a JUnit XML file\n"
          "  --verbose            the engine's trace and the console's log lines on standard error\n"
          "  --fault F            virtual ports only, to see failing verdicts: ignore-read-timeouts,\n"
@@ -96,7 +100,7 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions* options,
       options->host.port = value;
       havePort = true;
     } else if (arg == "--speed") {
-      if (!number(1, std::numeric_limits<DWORD>::max() - 1, &n)) return false;
+      if (!number(1, kMaxSpeed, &n)) return false;
       options->host.speed = DWORD(n);
     } else if (arg == "--cycles") {
       if (!number(1, std::numeric_limits<int>::max(), &n)) return false;
@@ -117,6 +121,13 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions* options,
     } else if (arg == "--start-phase") {
       if (!number(1, 7, &n)) return false;
       options->host.startPhase = int(n);
+    } else if (arg == "--hold") {
+      if (!takeValue()) return false;
+      if (value != "cts" && value != "none") {
+        *error = "--hold takes cts or none, not \"" + value + "\"";
+        return false;
+      }
+      options->host.holdCts = value == "cts";
     } else if (arg == "--junit") {
       if (!takeValue()) return false;
       if (value.empty()) {

@@ -8,6 +8,10 @@
 
 namespace qv::cli {
 
+// The fastest speed a run takes: above what any UART or USB-serial adapter carries, and what
+// the flush test's object of speed / 2 bytes keeps to a sane size.
+inline constexpr long long kMaxSpeed = 16000000;
+
 struct RunOptions {
   std::vector<std::string> tests;
   HostSettings host;

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "support/version_info.h"
+#include "support/version/version_info.h"
 
 class CQuorvixApp {
  public:

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "support/version_gen/version_resource.h"
-#include "support/version_info.h"
+#include "support/version/version_info.h"
 
 int main(int argc, char** argv) {
   if (argc != 9) {

@@ -112,9 +112,38 @@ TEST_F(CliTest, EveryTestPassesOnTheLoopBackPlugWithItsFiguresInTheJUnitFile) {
   EXPECT_EQ(figure("open-close", "fds_before"), figure("open-close", "fds_after"));
   EXPECT_EQ(figure("baud-scan", "list"), "1-2000000");
   EXPECT_EQ(figure("setconfig", "verdict"), "Success");
-  // The close ended the pending write with "aborted".
-  EXPECT_NE(figure("write-close", "write1").find("ended with 995"), std::string::npos)
-      << figure("write-close", "write1");
+  // The held writes as a driver ends them: aborted by the close, the purge and the cancel
+  // with none of their bytes sent, kept by the buffer purge, going on at the new speed.
+  const struct {
+    const char* test;
+    const char* key;
+    const char* holds;
+  } ends[] = {
+      {"write-close", "write1", "ended with 995"},  {"write-txabort", "write2", "ended with 995"},
+      {"write-txabort", "far_end_bytes", "0"},      {"write-cancel", "write2", "ended with 995"},
+      {"write-cancel", "far_end_bytes", "0"},       {"write-txclear", "far_end_bytes", "256"},
+      {"write-txclear", "write2", "ended with 0 "}, {"write-baud", "speed_after", "2400"},
+      {"write-flush", "out_queue_at_return", "0"},  {"write-txabort", "hold", "cts: "},
+  };
+  for (const auto& end : ends)
+    EXPECT_NE(figure(end.test, end.key).find(end.holds), std::string::npos)
+        << end.test << " " << end.key << ": " << figure(end.test, end.key);
+}
+
+TEST_F(CliTest, AWriteTestWithNothingPendingOrAWriteNotAbortedFails) {
+  const struct {
+    std::vector<std::string> options;
+    std::string failure;
+  } cases[] = {
+      {{"--hold", "none"}, "failure: nothing was pending at the interrupting step: write 1"},
+      {{"--fault", "refuse-purge"},
+       "failure: write 1 (128 bytes) was not aborted: it ended with 0"},
+  };
+  for (const auto& c : cases) {
+    const CliRun run = Cli(RunArgs(With({"write-txabort", "--port", "vloop0"}, c.options)));
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find(c.failure), std::string::npos) << run.out;
+  }
 }
 
 TEST_F(CliTest, OnAPseudoTerminalWithCatTheTestsPassAndWritesTakenAtOnceFailPlainly) {
@@ -135,7 +164,8 @@ TEST_F(CliTest, OnAPseudoTerminalWithCatTheTestsPassAndWritesTakenAtOnceFailPlai
   run = Cli(RunArgs({"write-txabort", "write-cancel", "--port", farEnd.path()}));
   EXPECT_EQ(run.status, 1) << run.out << run.err;
   EXPECT_EQ(LastLine(run.out), "0 passed, 2 failed");
-  EXPECT_NE(run.out.find("failure: A write was complete when WriteFile returned"),
+  EXPECT_NE(run.out.find("failure: nothing was pending at the interrupting step: a write was "
+                         "complete when WriteFile returned"),
             std::string::npos)
       << run.out;
 }
@@ -156,6 +186,10 @@ TEST_F(CliTest, AReadThatIgnoresItsTimeoutFailsTimeoutsWithTheWatchdogTextAndDoe
             0u)
       << junit.cases["timeouts"].failure;
   EXPECT_NE(junit.cases["timeouts"].failure.find("Terminating test thread..."), std::string::npos);
+  // The summary holds the whole text, its reason indented under the first line.
+  EXPECT_NE(run.out.find("failure: Error during timeouts test\n           Stuck in ReadFile"),
+            std::string::npos)
+      << run.out;
   // The run went on after the abandoned thread: the next test had the port.
   EXPECT_FALSE(junit.cases["echo"].failed) << junit.cases["echo"].failure;
 }
@@ -262,6 +296,10 @@ TEST_F(CliTest, UsageErrorsAndAPortThatCannotOpenEndWithStatus2) {
       {RunArgs({"open-close", "--port", "vloop0", "--interval", "70000"}), "--interval takes"},
       {RunArgs({"echo", "--port", "vloop0", "--fault", "melt"}), "unknown fault"},
       {RunArgs({"open-close", "--port", "vloop0", "--fault", "refuse-open=0"}), "unknown fault"},
+      {RunArgs({"write-close", "--port", "vloop0", "--hold", "rts"}), "--hold takes cts or none"},
+      {RunArgs({"write-flush", "--port", "vloop0", "--speed", "4294967294"}), "--speed takes"},
+      {RunArgs({"echo", "--port", "/etc/passwd"}),
+       "/etc/passwd is not a serial port: Incorrect function. (error 1)"},
       {RunArgs({"echo", "--port", "/dev/null", "--fault", "refuse-purge"}), "virtual ports only"},
       {RunArgs({"echo", "--port", "vloop0", "--junit", "/nonexistent-dir/j.xml"}),
        "cannot write the JUnit file"},
@@ -279,6 +317,12 @@ TEST_F(CliTest, UsageErrorsAndAPortThatCannotOpenEndWithStatus2) {
                              "specified. (error 2)"),
             std::string::npos)
       << missing.err;
+}
+
+TEST_F(CliTest, VersionPrintsTheProgramsVersion) {
+  const CliRun run = Cli({"--version"}, std::chrono::seconds(20));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("quor_vix-cli 1.", 0), 0u) << run.out;
 }
 
 TEST_F(CliTest, PortsListsTheOfferedPortsWithTheirSources) {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "support/version_gen/version_resource.h"
-#include "support/version_info.h"
+#include "support/version/version_info.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "support/version_info.h"
+#include "support/version/version_info.h"
 
 #include <QString>
 #include <algorithm>

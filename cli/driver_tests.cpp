@@ -78,11 +78,20 @@ void OpenClose(CliHost& host, TestResult& result) {
     loop = qv::drivertests::RunOpenCloseLoop(h, [interval] { return interval; });
   });
   if (worker == nullptr) return result.Fail("The test thread could not start");
+  // The rate over the run, slice by slice, for the report.
+  std::vector<double> rates;
+  auto sliceStart = start;
+  int sliceCycles = 0;
   WaitForWorker(host, worker, [&] {
-    host.Progress("open-close: cycle " + std::to_string(host.LoopQuestions()) + " of " +
-                  std::to_string(cycles));
+    const int now = host.LoopQuestions();
+    host.Progress("open-close: cycle " + std::to_string(now) + " of " + std::to_string(cycles));
+    const auto t = Clock::now();
+    rates.push_back((now - sliceCycles) * 1000.0 / std::max(1.0, MsBetween(sliceStart, t)));
+    sliceStart = t;
+    sliceCycles = now;
   });
   const double seconds = MsBetween(start, Clock::now()) / 1000;
+  if (!rates.empty()) result.series.emplace_back("cycles_per_second", std::move(rates));
   host.Progress("");
   host.CloseConnection();
   SettleThreads(host, threadsRunning);
@@ -266,10 +275,12 @@ void Echo(CliHost& host, TestResult& result) {
   result.Figure("speed_bps", std::to_string(host.Settings().speed));
   double least = 0, most = 0, total = 0;
   int pairs = 0;
+  std::vector<double> roundTrips;
   for (std::size_t i = 0; i < received.size(); ++i) {
     const auto out = sent.find(int(i));
     if (out == sent.end()) continue;
     const double ms = MsBetween(out->second, received[i]);
+    roundTrips.push_back(ms);
     least = pairs == 0 ? ms : std::min(least, ms);
     most = std::max(most, ms);
     total += ms;
@@ -285,6 +296,7 @@ void Echo(CliHost& host, TestResult& result) {
     result.Figure("round_trip_ms_min", Fixed(least, 1));
     result.Figure("round_trip_ms_avg", Fixed(total / pairs, 1));
     result.Figure("round_trip_ms_max", Fixed(most, 1));
+    result.series.emplace_back("round_trip_ms", std::move(roundTrips));
   }
 }
 

@@ -22,6 +22,7 @@
 
 #include "cli/cli_host.h"
 #include "cli/driver_tests.h"
+#include "cli/html_report.h"
 #include "cli/junit.h"
 #include "cli/options.h"
 #include "drivertests/port_path.h"
@@ -147,6 +148,9 @@ int Run(const std::vector<std::string>& args) {
   if (!options.junit.empty() && !std::ofstream(options.junit)) {
     return UsageError("cannot write the JUnit file \"" + options.junit + "\"");
   }
+  if (!options.report.empty() && !std::ofstream(options.report)) {
+    return UsageError("cannot write the report \"" + options.report + "\"");
+  }
 
   qv::ui::SetUiThread();
   // The engine's trace is for the one who asks for it; standard error keeps the errors.
@@ -187,13 +191,22 @@ int Run(const std::vector<std::string>& args) {
   std::printf("%d passed, %d failed\n", int(results.size()) - failed, failed);
   std::fflush(stdout);
 
-  if (!options.junit.empty()) {
-    const qv::cli::RunDescription run{options.host.port, options.host.speed, UtcTimestamp()};
-    std::ofstream file(options.junit, std::ios::binary | std::ios::trunc);
-    file << qv::cli::JUnitXml(run, results);
+  const qv::cli::RunDescription run{options.host.port, options.host.speed, UtcTimestamp()};
+  const struct {
+    const std::string& path;
+    std::string text;
+    const char* what;
+  } outputs[] = {
+      {options.junit, options.junit.empty() ? "" : qv::cli::JUnitXml(run, results), "JUnit file"},
+      {options.report, options.report.empty() ? "" : qv::cli::HtmlReport(run, results), "report"},
+  };
+  for (const auto& output : outputs) {
+    if (output.path.empty()) continue;
+    std::ofstream file(output.path, std::ios::binary | std::ios::trunc);
+    file << output.text;
     if (!file.flush()) {
-      std::fprintf(stderr, "quor_vix-cli: cannot write the JUnit file \"%s\"\n",
-                   options.junit.c_str());
+      std::fprintf(stderr, "quor_vix-cli: cannot write the %s \"%s\"\n", output.what,
+                   output.path.c_str());
       return kExitUsage;
     }
   }

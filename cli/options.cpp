@@ -49,6 +49,7 @@ std::string UsageText() {
          "  --hold cts|none      the write tests hold the output with CTS flow control and RTS\n"
          "                       cleared where CTS follows RTS (default cts), or not at all\n"
          "  --junit FILE         write the verdicts and figures as a JUnit XML file\n"
+         "  --report FILE        write them as one HTML page with a chart per test\n"
          "  --verbose            the engine's trace and the console's log lines on standard error\n"
          "  --fault F            virtual ports only, to see failing verdicts: ignore-read-timeouts,\n"
          "                       never-complete-writes, refuse-purge, alter-byte=N,\n"
@@ -128,6 +129,13 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions* options,
         return false;
       }
       options->host.holdCts = value == "cts";
+    } else if (arg == "--report") {
+      if (!takeValue()) return false;
+      if (value.empty()) {
+        *error = "--report needs a file name";
+        return false;
+      }
+      options->report = value;
     } else if (arg == "--junit") {
       if (!takeValue()) return false;
       if (value.empty()) {

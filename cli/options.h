@@ -18,6 +18,7 @@ struct RunOptions {
   DWORD blockSize = 0;  // 0: the engine's own
   bool record = false;  // the record files data_sent.log and data_recv.log
   std::string junit;    // empty: no JUnit file
+  std::string report;   // empty: no HTML report
   // Virtual ports only: a driver that breaks its contract, so that failing verdicts can be seen.
   bool ignoreReadTimeouts = false;
   bool neverCompleteWrites = false;

@@ -14,6 +14,8 @@ struct TestResult {
   double seconds = 0;
   // Measured values, in the order measured: ("cycles_per_second", "812.4").
   std::vector<std::pair<std::string, std::string>> figures;
+  // Samples behind the figures, for the report's charts only: ("round_trip_ms", {359.3, ...}).
+  std::vector<std::pair<std::string, std::vector<double>>> series;
 
   void Figure(const std::string& key, const std::string& value) {
     figures.emplace_back(key, value);

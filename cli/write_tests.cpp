@@ -231,6 +231,7 @@ void RunWriteTest(CliHost& host, const std::string& name, TestResult& result) {
 
   // Each write's end as it comes, with its time.
   std::vector<WriteEnd> ends;
+  std::vector<double> endTimes, endCodes;  // for the report's time line
   auto collect = [&](bool byStep) {
     tests->PendingWrites();
     const auto& ended = tests->EndedWrites();
@@ -240,6 +241,8 @@ void RunWriteTest(CliHost& host, const std::string& name, TestResult& result) {
                     std::to_string(end.ended.size) + " bytes, " + end.How() + ", " +
                         (byStep ? "by the end of the step (" + Fixed(stepMs, 1) + " ms)"
                                 : "at " + Fixed(end.atMs, 1) + " ms"));
+      endTimes.push_back(byStep ? stepMs : end.atMs);
+      endCodes.push_back(end.ended.error);
       ends.push_back(end);
     }
   };
@@ -309,6 +312,10 @@ void RunWriteTest(CliHost& host, const std::string& name, TestResult& result) {
     default: break;
   }
   JudgeEnds(kind, ends, pending, farEnd, result);
+  result.series.emplace_back("write_end_ms", endTimes);
+  result.series.emplace_back("write_end_code", endCodes);
+  result.series.emplace_back("write_still_pending_ms",
+                             std::vector<double>(pending, MsBetween(start, Clock::now())));
 
   host.CloseConnection();
   // A write still pending then is ended by the close.

@@ -84,8 +84,9 @@ class CliTest : public ::testing::Test {
 };
 
 TEST_F(CliTest, EveryTestPassesOnTheLoopBackPlugWithItsFiguresInTheJUnitFile) {
-  const CliRun run =
-      Cli(RunArgs(With(kAllTests, {"--port", "vloop0", "--junit", Junit().string()})));
+  const std::filesystem::path report = folder_.path() / "report.html";
+  const CliRun run = Cli(RunArgs(With(kAllTests, {"--port", "vloop0", "--junit", Junit().string(),
+                                                  "--report", report.string()})));
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(LastLine(run.out), "11 passed, 0 failed");
   EXPECT_NE(run.out.find("\nSuccess !\n"), std::string::npos) << run.out;
@@ -128,6 +129,21 @@ TEST_F(CliTest, EveryTestPassesOnTheLoopBackPlugWithItsFiguresInTheJUnitFile) {
   for (const auto& end : ends)
     EXPECT_NE(figure(end.test, end.key).find(end.holds), std::string::npos)
         << end.test << " " << end.key << ": " << figure(end.test, end.key);
+
+  // The report is well-formed and holds one chart for each test, all of which have figures.
+  QFile page(QString::fromStdString(report.string()));
+  ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+  QXmlStreamReader html(&page);
+  std::vector<std::string> charted;
+  while (!html.atEnd()) {
+    if (html.readNext() == QXmlStreamReader::StartElement && html.name() == u"svg" &&
+        html.attributes().value("class") == u"chart")
+      charted.push_back(html.attributes().value("data-test").toString().toStdString());
+    EXPECT_NE(html.name(), u"script");
+  }
+  EXPECT_FALSE(html.hasError()) << html.errorString().toStdString() << " at line "
+                                << html.lineNumber();
+  EXPECT_EQ(charted, kAllTests);
 }
 
 TEST_F(CliTest, AWriteTestWithNothingPendingOrAWriteNotAbortedFails) {
@@ -303,6 +319,8 @@ TEST_F(CliTest, UsageErrorsAndAPortThatCannotOpenEndWithStatus2) {
       {RunArgs({"echo", "--port", "/dev/null", "--fault", "refuse-purge"}), "virtual ports only"},
       {RunArgs({"echo", "--port", "vloop0", "--junit", "/nonexistent-dir/j.xml"}),
        "cannot write the JUnit file"},
+      {RunArgs({"echo", "--port", "vloop0", "--report", "/nonexistent-dir/r.html"}),
+       "cannot write the report"},
   };
   for (const Case& c : cases) {
     const CliRun run = Cli(c.args, std::chrono::seconds(20));

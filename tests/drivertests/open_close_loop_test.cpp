@@ -203,8 +203,9 @@ TEST_F(OpenCloseLoopTest, IntervalZeroRunsBackToBackAndLeavesNothingBehind) {
   ASSERT_TRUE(WaitUntil([] { return qv::sync::RunningThreadCount() == 0; }));
   ExpectStill(g_closes);
   qv::sync::ClearDebugOutputCapture();
-  const int fds = qv::sync::CountProcess().fds;
-  const int threads = qv::sync::CountProcess().threads;
+  const qv::sync::ProcessCounts before = qv::sync::CountProcess();
+  const int fds = before.fds;
+  const int threads = before.threads;
   Dlg().Log()->Clear();
   const long rss = ResidentKiB();
   const int start = g_closes;
@@ -227,13 +228,19 @@ TEST_F(OpenCloseLoopTest, IntervalZeroRunsBackToBackAndLeavesNothingBehind) {
   // The loop's worker has returned: its thread may take a moment to be gone.
   WaitUntil([&] { return qv::sync::CountProcess().threads <= threads; }, 2000);
 
-  const int fdsAfter = qv::sync::CountProcess().fds;
-  const int threadsAfter = qv::sync::CountProcess().threads;
+  const qv::sync::ProcessCounts after = qv::sync::CountProcess();
+  const int fdsAfter = after.fds;
+  const int threadsAfter = after.threads;
   const long rssAfter = ResidentKiB();
-  std::printf("[ figures  ] %d cycles: fds %d -> %d, threads %d -> %d, RSS %ld -> %ld KiB\n",
-              g_closes - start, fds, fdsAfter, threads, threadsAfter, rss, rssAfter);
+  std::printf(
+      "[ figures  ] %d cycles: fds %d -> %d, threads %d -> %d, handles %d -> %d, RSS %ld -> %ld "
+      "KiB\n",
+      g_closes - start, fds, fdsAfter, threads, threadsAfter, before.handles, after.handles, rss,
+      rssAfter);
   EXPECT_EQ(fdsAfter, fds);
   EXPECT_EQ(threadsAfter, threads);
+  // The platform's own handles too (events, threads, ports): the panel keeps its last worker's.
+  EXPECT_EQ(after.handles, before.handles);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   // Heap noise, not a per-cycle leak (a leak of one page per cycle would pass 4 MiB here).
   // Sanitizers keep freed memory for a while: there the leak checker says what leaks.

@@ -487,7 +487,9 @@ std::size_t DriverCore::TakeTxLocked(std::uint8_t* out, std::size_t max, Clock::
 void DriverCore::AfterTxLocked(std::size_t taken, Clock::time_point now) {
   if (taken == 0) return;
   AdvanceWritesLocked(now);
-  if (writes_.empty() && !immediate_ && kernelOutBytes_ == 0) RaiseEventsLocked(EV_TXEMPTY);
+  // On a direct-I/O line the bytes are in the kernel now: EV_TXEMPTY waits until they left it
+  // (AdvanceWritesLocked raises it then).
+  if (!line_->DirectIo() && writes_.empty() && !immediate_) RaiseEventsLocked(EV_TXEMPTY);
   if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE) ApplyLinesLocked(false);
 }
 

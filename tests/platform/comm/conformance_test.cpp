@@ -362,6 +362,9 @@ TEST_P(Conformance, HeldOutputIsReportedAndTxEmptyWaitsUntilItLeft) {
   ASSERT_TRUE(e.Signalled(3000));
   EXPECT_EQ(mask, DWORD{EV_TXEMPTY});
   EXPECT_EQ(ReadEcho(4), "held");
+  // Raised once: the next wait stays pending.
+  EXPECT_FALSE(WaitCommEvent(h, &mask, &e.ov));
+  EXPECT_FALSE(e.Signalled(100));
 }
 
 TEST_P(Conformance, EventWaitEndsWhenTheMaskChanges) {

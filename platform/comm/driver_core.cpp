@@ -44,7 +44,8 @@ struct DriverCore::Request {
   // Write: a copy of the caller's bytes, so a caller that gives up on a request cannot leave the
   // driver reading freed memory.
   std::vector<std::uint8_t> data;
-  std::size_t sent = 0;
+  std::size_t sent = 0;      // handed to the line
+  std::size_t inKernel = 0;  // of those, still in a direct-I/O line's kernel queue
 
   // Event wait.
   DWORD* maskOut = nullptr;
@@ -88,6 +89,12 @@ void DriverCore::Close() {
     if (wait_) CompleteLocked(wait_, ERROR_OPERATION_ABORTED, 0);
     wait_.reset();
     if (!open_) return;
+    // What the aborted writes left in the kernel does not go out later, and a real UART's last
+    // close would otherwise wait (up to its closing_wait, 30 s by default) for held output.
+    ReapKernelOutputLocked();
+    if (kernelOutBytes_ > 0) line_->PurgeOutput();
+    kernelOut_.clear();
+    kernelOutBytes_ = 0;
   }
   line_->Stop();
 }
@@ -135,10 +142,7 @@ void DriverCore::CompleteLocked(const RequestPtr& r, DWORD error, DWORD count) {
 void DriverCore::AbortAllLocked(std::deque<RequestPtr>& queue, DWORD error) {
   std::deque<RequestPtr> taken;
   taken.swap(queue);
-  for (auto& r : taken) {
-    const DWORD count = r->kind == kRead ? r->got : static_cast<DWORD>(r->sent);
-    CompleteLocked(r, error, count);
-  }
+  for (auto& r : taken) CompleteLocked(r, error, r->kind == kRead ? r->got : LeftCountLocked(r));
 }
 
 void DriverCore::KickIfEarlierLocked(Clock::time_point deadline) {
@@ -334,6 +338,8 @@ std::size_t DriverCore::TxPendingLocked() const {
 }
 
 void DriverCore::AdvanceWritesLocked(Clock::time_point now) {
+  const bool left = ReapKernelOutputLocked();
+  bool endedInKernel = false;
   while (!writes_.empty()) {
     const RequestPtr r = writes_.front();
     if (!r->started) {
@@ -349,17 +355,113 @@ void DriverCore::AdvanceWritesLocked(Clock::time_point now) {
     if (r->kind == kFlush) {
       if (line_->OutputBacklog() != 0) {
         KickIfEarlierLocked(now + kFlushRecheck);
-        return;
+        break;
       }
       writes_.pop_front();
       CompleteLocked(r, ERROR_SUCCESS, 0);
       continue;
     }
-    // A write whose total timeout expired completes with what went out: that is success.
-    if (r->sent < r->data.size() && now < r->total) return;
+    // A write is done when its last byte has left the line (a tty's kernel queue included). One
+    // whose total timeout expired completes with what went out: that is success.
+    const bool out = r->sent == r->data.size() && r->inKernel == 0;
+    if (!out && now < r->total) break;
     writes_.pop_front();
-    CompleteLocked(r, ERROR_SUCCESS, static_cast<DWORD>(r->sent));
+    endedInKernel = endedInKernel || r->inKernel > 0;
+    CompleteLocked(r, ERROR_SUCCESS, LeftCountLocked(r));
   }
+  if (endedInKernel) DropEndedKernelOutputLocked();
+  if (left) {
+    if (kernelOutBytes_ == 0 && writes_.empty() && !immediate_) RaiseEventsLocked(EV_TXEMPTY);
+    if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE) ApplyLinesLocked(false);
+  }
+}
+
+DWORD DriverCore::LeftCountLocked(const RequestPtr& r) const {
+  return static_cast<DWORD>(r->sent - r->inKernel);
+}
+
+void DriverCore::NoteKernelBytesLocked(const RequestPtr& r, std::size_t count) {
+  if (!kernelOut_.empty() && kernelOut_.back().request == r) {
+    kernelOut_.back().count += count;
+  } else {
+    kernelOut_.push_back({r, count});
+  }
+  kernelOutBytes_ += count;
+  if (r) r->inKernel += count;
+}
+
+// Looks how much of what the core wrote the kernel still holds; the rest has left, oldest
+// first. Whether anything left.
+bool DriverCore::ReapKernelOutputLocked() {
+  if (kernelOutBytes_ == 0) return false;
+  const std::size_t queued = std::min<std::size_t>(line_->OutputBacklog(), kernelOutBytes_);
+  std::size_t left = kernelOutBytes_ - queued;
+  if (left == 0) return false;
+  kernelOutBytes_ = queued;
+  while (left > 0) {
+    KernelBytes& front = kernelOut_.front();
+    const std::size_t take = std::min(left, front.count);
+    front.count -= take;
+    if (front.request) front.request->inKernel -= take;
+    left -= take;
+    if (front.count == 0) kernelOut_.pop_front();
+  }
+  return true;
+}
+
+// Discards the kernel's queued output. What it discarded are the newest bytes (a USB-serial
+// adapter's URBs in flight stay and still go out): those of requests still pending are written
+// again, those of ended requests are gone.
+void DriverCore::FlushKernelOutputLocked() {
+  ReapKernelOutputLocked();
+  if (kernelOutBytes_ == 0) {
+    line_->PurgeOutput();
+    return;
+  }
+  // The kernel may also hold older bytes that the core did not write (from before the open).
+  const std::size_t before = std::max<std::size_t>(line_->OutputBacklog(), kernelOutBytes_);
+  line_->PurgeOutput();
+  const std::size_t after = line_->OutputBacklog();
+  const std::size_t older = before - kernelOutBytes_;
+  const std::size_t kept = after > older ? std::min(after - older, kernelOutBytes_) : 0;
+  std::size_t discarded = kernelOutBytes_ - kept;
+  kernelOutBytes_ = kept;
+  while (discarded > 0) {
+    KernelBytes& back = kernelOut_.back();
+    const std::size_t take = std::min(discarded, back.count);
+    back.count -= take;
+    if (back.request) {
+      back.request->inKernel -= take;
+      if (!back.request->done) back.request->sent -= take;
+    }
+    discarded -= take;
+    if (back.count == 0) kernelOut_.pop_back();
+  }
+}
+
+// Requests that ended before their bytes left (cancelled, timed out) send no more of them, as
+// with a serial driver, which stops at the byte it was sending. The kernel's queue can only be
+// discarded whole, though: when a request still pending (another thread's, or a
+// TransmitCommChar byte) has bytes there too, the queue is left as it is and the ended ones'
+// bytes still go out. That costs a few bytes the caller was told did not go; discarding would
+// lose what the kernel already took of the others (a USB-serial adapter's URBs in flight cannot
+// be taken back and written again in order).
+void DriverCore::DropEndedKernelOutputLocked() {
+  ReapKernelOutputLocked();
+  if (kernelOutBytes_ == 0) return;
+  for (const KernelBytes& b : kernelOut_) {
+    if (!b.request || !b.request->done) return;
+  }
+  FlushKernelOutputLocked();
+}
+
+Clock::duration DriverCore::KernelRecheckLocked() const {
+  // About the time 64 bytes take on the line, between 1 and 20 ms.
+  const std::uint64_t bitsPerByte =
+      2 + dcb_.ByteSize + (dcb_.Parity != NOPARITY ? 1 : 0) + (dcb_.StopBits != ONESTOPBIT ? 1 : 0);
+  const std::uint64_t baud = std::max<DWORD>(dcb_.BaudRate, 1);
+  const std::uint64_t us = 64 * bitsPerByte * 1000000 / baud;
+  return std::chrono::microseconds(std::clamp<std::uint64_t>(us, 1000, 20000));
 }
 
 std::size_t DriverCore::TakeTxLocked(std::uint8_t* out, std::size_t max, Clock::time_point now) {
@@ -385,7 +487,9 @@ std::size_t DriverCore::TakeTxLocked(std::uint8_t* out, std::size_t max, Clock::
 void DriverCore::AfterTxLocked(std::size_t taken, Clock::time_point now) {
   if (taken == 0) return;
   AdvanceWritesLocked(now);
-  if (writes_.empty() && !immediate_) RaiseEventsLocked(EV_TXEMPTY);
+  // On a direct-I/O line the bytes are in the kernel now: EV_TXEMPTY waits until they left it
+  // (AdvanceWritesLocked raises it then).
+  if (!line_->DirectIo() && writes_.empty() && !immediate_) RaiseEventsLocked(EV_TXEMPTY);
   if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE) ApplyLinesLocked(false);
 }
 
@@ -408,6 +512,7 @@ void DriverCore::TransmitLineLocked(Lock& lock) {
       if (n < 0) return HangupLocked(ERROR_GEN_FAILURE);
       if (n == 0) break;
       immediate_.reset();
+      NoteKernelBytesLocked(nullptr, 1);
       ++total;
       continue;
     }
@@ -431,11 +536,17 @@ void DriverCore::TransmitLineLocked(Lock& lock) {
     if (n < 0) return HangupLocked(ERROR_GEN_FAILURE);
     if (n == 0) break;
     total += static_cast<std::size_t>(n);
-    // A request purged or cancelled meanwhile keeps the count it completed with.
+    // A request purged or cancelled meanwhile keeps the count it completed with; its bytes are in
+    // the kernel all the same.
     if (!r->done) r->sent += static_cast<std::size_t>(n);
+    NoteKernelBytesLocked(r, static_cast<std::size_t>(n));
     if (static_cast<std::size_t>(n) < count) break;
   }
-  AfterTxLocked(total, Clock::now());
+  const auto now = Clock::now();
+  AfterTxLocked(total, now);
+  // Bytes still in the kernel: look again once some should have left (an idle line or a
+  // pseudo-terminal, whose queue is always empty, arms nothing).
+  if (kernelOutBytes_ > 0) KickIfEarlierLocked(now + KernelRecheckLocked());
 }
 
 DWORD DriverCore::Write(const void* buffer, DWORD count, DWORD* written, OVERLAPPED* ov) {
@@ -571,16 +682,18 @@ DWORD DriverCore::QueueStatus(COMSTAT* status) {
 
 void DriverCore::StatusLocked(COMSTAT* status) {
   const LineHolds holds = line_->Holds();
+  // Bytes not yet handed to the line, and those the line (a tty's kernel queue) still holds.
   const std::size_t pending = TxPendingLocked();
+  const DWORD backlog = line_->OutputBacklog();
   std::memset(status, 0, sizeof *status);
-  status->fCtsHold = holds.cts && pending > 0;
+  status->fCtsHold = holds.cts && (pending > 0 || backlog > 0);
   status->fDsrHold = dcb_.fOutxDsrFlow && modemKnown_ && !(modem_ & MS_DSR_ON) && pending > 0;
   status->fXoffHold = holds.xoff || escapeXoff_;
   status->fXoffSent = holds.xoffSent;
   status->fTxim = immediate_.has_value();
   // Input still in the line (a tty's buffer) counts: the next read takes it from there.
   status->cbInQue = static_cast<DWORD>(input_.size()) + line_->InputBacklog();
-  status->cbOutQue = static_cast<DWORD>(pending) + line_->OutputBacklog();
+  status->cbOutQue = static_cast<DWORD>(pending) + backlog;
 }
 
 DWORD DriverCore::Purge(DWORD flags) {
@@ -594,7 +707,15 @@ DWORD DriverCore::Purge(DWORD flags) {
     immediate_.reset();
   }
   if (flags & PURGE_RXABORT) AbortAllLocked(reads_, ERROR_OPERATION_ABORTED);
-  if (flags & PURGE_TXCLEAR) line_->PurgeOutput();
+  // An aborted write sends none of its bytes that are still queued, in the kernel included (a
+  // pseudo-terminal queues none: what it passed on stays for the far end to read). A cleared
+  // queue keeps the writes, which send again what the kernel discarded.
+  if (flags & PURGE_TXCLEAR) {
+    FlushKernelOutputLocked();
+  } else if (flags & PURGE_TXABORT) {
+    ReapKernelOutputLocked();
+    if (kernelOutBytes_ > 0 || line_->OutputBacklog() != 0) FlushKernelOutputLocked();
+  }
   if (flags & PURGE_RXCLEAR) {
     ++inputPurges_;
     input_.Clear();
@@ -614,8 +735,7 @@ DWORD DriverCore::Cancel(std::thread::id thread) {
     std::deque<RequestPtr> kept;
     for (auto& r : queue) {
       if (r->owner == thread) {
-        CompleteLocked(r, ERROR_OPERATION_ABORTED,
-                       r->kind == kRead ? r->got : static_cast<DWORD>(r->sent));
+        CompleteLocked(r, ERROR_OPERATION_ABORTED, r->kind == kRead ? r->got : LeftCountLocked(r));
       } else {
         kept.push_back(r);
       }
@@ -623,7 +743,11 @@ DWORD DriverCore::Cancel(std::thread::id thread) {
     queue.swap(kept);
   };
   cancel(reads_);
+  const bool anyInKernel = std::any_of(writes_.begin(), writes_.end(), [&](const RequestPtr& r) {
+    return r->owner == thread && r->inKernel > 0;
+  });
   cancel(writes_);
+  if (anyInKernel) DropEndedKernelOutputLocked();
   if (wait_ && wait_->owner == thread) {
     CompleteLocked(wait_, ERROR_OPERATION_ABORTED, 0);
     wait_.reset();
@@ -717,7 +841,7 @@ DWORD DriverCore::ApplyLinesLocked(bool force) {
   const bool dtr = dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE ? !inputStopped_ : dtrOn_;
   bool rts = rtsOn_;
   if (dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE) rts = !inputStopped_;
-  if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE) rts = TxPendingLocked() > 0;
+  if (dcb_.fRtsControl == RTS_CONTROL_TOGGLE) rts = TxPendingLocked() > 0 || kernelOutBytes_ > 0;
   const auto lines = std::make_pair(dtr, rts);
   if (!force && appliedLines_ == lines) return ERROR_SUCCESS;
   const DWORD error = line_->SetOutputLines(dtr, rts);
@@ -878,6 +1002,7 @@ ServiceState DriverCore::Service(Clock::time_point now) {
     const RequestPtr& w = writes_.front();
     deadline = std::min(deadline, w->kind == kFlush ? now + kFlushRecheck : w->total);
   }
+  if (kernelOutBytes_ > 0) deadline = std::min(deadline, now + KernelRecheckLocked());
   // A timer still armed for a time to come stays as it is when the new deadline is later: it
   // fires early once and the round after re-arms it. A stream of requests that each push their
   // deadline further out so costs no timer call per request.

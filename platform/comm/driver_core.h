@@ -105,6 +105,13 @@ class DriverCore final : public LineHost {
   void AfterTxLocked(std::size_t taken, Clock::time_point now);
   bool TxHeldLocked() const;
   std::size_t TxPendingLocked() const;
+  // Direct-I/O lines: what the line's kernel still holds of what the core wrote (see kernelOut_).
+  void NoteKernelBytesLocked(const RequestPtr& r, std::size_t count);
+  bool ReapKernelOutputLocked();
+  void FlushKernelOutputLocked();
+  void DropEndedKernelOutputLocked();
+  Clock::duration KernelRecheckLocked() const;
+  DWORD LeftCountLocked(const RequestPtr& r) const;
   void StatusLocked(COMSTAT* status);
   void RaiseEventsLocked(DWORD events);
   void RecordErrorsLocked(DWORD ceBits);
@@ -136,6 +143,15 @@ class DriverCore final : public LineHost {
   std::deque<RequestPtr> writes_;  // writes and flushes, in order
   RequestPtr wait_;
   std::optional<std::uint8_t> immediate_;  // TransmitCommChar
+  // Direct-I/O lines: the bytes written to the tty that it has not sent yet, oldest first, by
+  // request (null: a TransmitCommChar byte). A write completes once none of its bytes is left
+  // here; the kernel's output queue (TIOCOUTQ) says how many are, and the oldest leave first.
+  struct KernelBytes {
+    RequestPtr request;
+    std::size_t count;
+  };
+  std::deque<KernelBytes> kernelOut_;
+  std::size_t kernelOutBytes_ = 0;
 
   DWORD mask_ = 0;
   DWORD history_ = 0;

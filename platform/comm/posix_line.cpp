@@ -21,9 +21,9 @@ namespace {
 // While something depends on the modem status, it is read this often (ttys do not signal it).
 constexpr int kModemPollMs = 10;
 
-bool ReadCounts(int fd, int counts[5]) {
+bool ReadCounts(Tty& tty, int counts[5]) {
   serial_icounter_struct c{};
-  if (ioctl(fd, TIOCGICOUNT, &c) != 0) return false;
+  if (tty.Ioctl(TIOCGICOUNT, &c) != 0) return false;
   counts[0] = c.frame;
   counts[1] = c.overrun;
   counts[2] = c.parity;
@@ -43,12 +43,9 @@ DWORD StatusFromBits(int bits) {
 
 }  // namespace
 
-PosixLine::PosixLine(int fd) : fd_(fd) {}
+PosixLine::PosixLine(std::unique_ptr<Tty> tty) : tty_(std::move(tty)), fd_(tty_->fd()) {}
 
-PosixLine::~PosixLine() {
-  Stop();
-  ::close(fd_);
-}
+PosixLine::~PosixLine() { Stop(); }
 
 DWORD PosixLine::Open(const std::string& path, std::shared_ptr<PosixLine>* line, bool* notTty,
                       int* fdOut) {
@@ -67,10 +64,10 @@ DWORD PosixLine::Open(const std::string& path, std::shared_ptr<PosixLine>* line,
     return e == EWOULDBLOCK ? ERROR_ACCESS_DENIED : qv::sync::Win32ErrorFromErrno(e);
   }
   ::ioctl(fd, TIOCEXCL);
-  std::shared_ptr<PosixLine> l(new PosixLine(fd));
+  std::shared_ptr<PosixLine> l(new PosixLine(OpenTty(path, fd)));
   int bits = 0;
-  l->modemLines_ = ::ioctl(fd, TIOCMGET, &bits) == 0;
-  l->counters_ = ReadCounts(fd, l->lastCounts_);
+  l->modemLines_ = l->tty_->Ioctl(TIOCMGET, &bits) == 0;
+  l->counters_ = ReadCounts(*l->tty_, l->lastCounts_);
   *line = std::move(l);
   return ERROR_SUCCESS;
 }
@@ -101,7 +98,7 @@ void PosixLine::Stop() {
   // Closing a port drops DTR and RTS, as a serial driver does.
   if (modemLines_) {
     int bits = TIOCM_DTR | TIOCM_RTS;
-    ::ioctl(fd_, TIOCMBIC, &bits);
+    tty_->Ioctl(TIOCMBIC, &bits);
   }
   ::ioctl(fd_, TIOCNXCL);
   ::close(wakeFd_);
@@ -126,7 +123,7 @@ DWORD PosixLine::Configure(const DCB& dcb, DWORD* acceptedBaud) {
     return ERROR_SUCCESS;
   }
   std::uint32_t actual = 0;
-  if (const int e = TtyConfigure(fd_, s, &actual, &kernelCopy_)) {
+  if (const int e = tty_->Configure(s, &actual, &kernelCopy_)) {
     return e == EINVAL ? ERROR_INVALID_PARAMETER : qv::sync::Win32ErrorFromErrno(e);
   }
   configured_ = true;
@@ -140,41 +137,59 @@ DWORD PosixLine::SetOutputLines(bool dtr, bool rts) {
   if (!modemLines_) return ERROR_INVALID_FUNCTION;
   int on = (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
   int off = (dtr ? 0 : TIOCM_DTR) | (rts ? 0 : TIOCM_RTS);
-  if (on != 0 && ::ioctl(fd_, TIOCMBIS, &on) != 0) return qv::sync::Win32ErrorFromErrno(errno);
-  if (off != 0 && ::ioctl(fd_, TIOCMBIC, &off) != 0) return qv::sync::Win32ErrorFromErrno(errno);
+  if (on != 0 && tty_->Ioctl(TIOCMBIS, &on) != 0) return qv::sync::Win32ErrorFromErrno(errno);
+  if (off != 0 && tty_->Ioctl(TIOCMBIC, &off) != 0) return qv::sync::Win32ErrorFromErrno(errno);
   return ERROR_SUCCESS;
 }
 
 DWORD PosixLine::SetBreak(bool on) {
-  if (::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) != 0) return qv::sync::Win32ErrorFromErrno(errno);
+  if (tty_->Ioctl(on ? TIOCSBRK : TIOCCBRK, nullptr) != 0)
+    return qv::sync::Win32ErrorFromErrno(errno);
   return ERROR_SUCCESS;
 }
 
 DWORD PosixLine::GetModemStatus(DWORD* status) {
   int bits = 0;
-  if (!modemLines_ || ::ioctl(fd_, TIOCMGET, &bits) != 0) return ERROR_INVALID_FUNCTION;
+  if (!modemLines_ || tty_->Ioctl(TIOCMGET, &bits) != 0) return ERROR_INVALID_FUNCTION;
   *status = StatusFromBits(bits);
   return ERROR_SUCCESS;
 }
 
-void PosixLine::ResumeOutput() { TtyRestartOutput(fd_); }
-void PosixLine::PurgeOutput() { TtyFlushOutput(fd_); }
-void PosixLine::PurgeInput() { TtyFlushInput(fd_); }
+// With CRTSCTS the kernel (or the UART itself) holds the output while CTS is off, and TIOCMGET
+// tells CTS. An XOFF from the far end is another matter: with IXON the line discipline stops the
+// tty, but Linux has no call that reports a tty stopped (neither by XOFF nor by tcflow); a queue
+// that does not drain could be either, or a slow adapter. So the tty never claims an XOFF hold;
+// COMSTAT shows one only when the port itself was told SETXOFF.
+LineHolds PosixLine::Holds() {
+  LineHolds holds;
+  int bits = 0;
+  if (modemLines_ && applied_.rtsCts && tty_->Ioctl(TIOCMGET, &bits) == 0) {
+    holds.cts = !(bits & TIOCM_CTS);
+  }
+  return holds;
+}
 
+void PosixLine::ResumeOutput() { tty_->RestartOutput(); }
+void PosixLine::PurgeOutput() { tty_->FlushOutput(); }
+void PosixLine::PurgeInput() { tty_->FlushInput(); }
+
+// TIOCOUTQ counts what the tty driver still holds: a UART's transmit buffer (not its FIFO), a
+// USB-serial driver's FIFO and the URBs in flight. A pseudo-terminal passes bytes on at once and
+// always reports 0.
 DWORD PosixLine::OutputBacklog() {
   int n = 0;
-  return ::ioctl(fd_, TIOCOUTQ, &n) == 0 && n > 0 ? static_cast<DWORD>(n) : 0;
+  return tty_->Ioctl(TIOCOUTQ, &n) == 0 && n > 0 ? static_cast<DWORD>(n) : 0;
 }
 
 DWORD PosixLine::InputBacklog() {
   int n = 0;
-  return ::ioctl(fd_, FIONREAD, &n) == 0 && n > 0 ? static_cast<DWORD>(n) : 0;
+  return tty_->Ioctl(FIONREAD, &n) == 0 && n > 0 ? static_cast<DWORD>(n) : 0;
 }
 
 DWORD PosixLine::TakeLineErrors() {
   if (!counters_) return 0;
   int now[5];
-  if (!ReadCounts(fd_, now)) return 0;
+  if (!ReadCounts(*tty_, now)) return 0;
   DWORD ce = 0;
   if (now[0] != lastCounts_[0]) ce |= CE_FRAME;
   if (now[1] != lastCounts_[1]) ce |= CE_OVERRUN;
@@ -187,7 +202,7 @@ DWORD PosixLine::TakeLineErrors() {
 
 long PosixLine::WriteSome(const std::uint8_t* data, std::size_t count) {
   for (;;) {
-    const ssize_t n = ::write(fd_, data, count);
+    const ssize_t n = tty_->Write(data, count);
     if (n >= 0) return n;
     if (errno == EINTR) continue;
     if (errno == EAGAIN) return 0;
@@ -197,7 +212,7 @@ long PosixLine::WriteSome(const std::uint8_t* data, std::size_t count) {
 
 long PosixLine::ReadSome(std::uint8_t* data, std::size_t count) {
   for (;;) {
-    const ssize_t n = ::read(fd_, data, count);
+    const ssize_t n = tty_->Read(data, count);
     if (n > 0) return n;
     if (n == 0) return -EIO;  // end of file on a tty: the other side hung up
     if (errno == EINTR) continue;
@@ -248,7 +263,7 @@ void PosixLine::Run() {
     fds[1].events = static_cast<short>((state.wantRx ? POLLIN : 0) | (state.wantTx ? POLLOUT : 0));
     fds[2].fd = timerFd_;
     fds[2].events = POLLIN;
-    const int ready = ::poll(fds, 3, timeout);
+    const int ready = tty_->Poll(fds, 3, timeout);
     if (ready < 0 && errno != EINTR) break;
     std::uint64_t count;
     if (fds[0].revents & POLLIN) [[maybe_unused]]
@@ -267,7 +282,7 @@ void PosixLine::Run() {
     }
     if (watchModem) {
       int bits = 0;
-      if (::ioctl(fd_, TIOCMGET, &bits) == 0) {
+      if (tty_->Ioctl(TIOCMGET, &bits) == 0) {
         const DWORD status = StatusFromBits(bits);
         if (status != lastModem) {
           lastModem = status;

@@ -14,6 +14,7 @@
 
 #include "platform/comm/line.h"
 #include "platform/comm/posix_termios.h"
+#include "platform/comm/posix_tty.h"
 
 namespace qv::comm {
 
@@ -31,6 +32,7 @@ class PosixLine final : public Line {
   DWORD SetOutputLines(bool dtr, bool rts) override;
   DWORD SetBreak(bool on) override;
   DWORD GetModemStatus(DWORD* status) override;
+  LineHolds Holds() override;
   void ResumeOutput() override;
   void PurgeOutput() override;
   void PurgeInput() override;
@@ -46,10 +48,11 @@ class PosixLine final : public Line {
   LineCaps Caps() const override;
 
  private:
-  explicit PosixLine(int fd);
+  explicit PosixLine(std::unique_ptr<Tty> tty);
   void Run();
 
-  const int fd_;
+  const std::unique_ptr<Tty> tty_;
+  const int fd_;  // tty_'s, for poll
   int wakeFd_ = -1;
   int timerFd_ = -1;  // the earliest request timer, armed without waking the thread
   std::thread thread_;

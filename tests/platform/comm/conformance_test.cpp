@@ -1,5 +1,6 @@
 // The behaviour every port must show, whatever its line: the virtual loop-back plug, a
-// pseudo-terminal pair with the test as the far end, and a pseudo-terminal behind socat.
+// pseudo-terminal pair with the test as the far end, a pseudo-terminal behind socat, and a
+// pseudo-terminal behind a serial driver's kernel queue and CTS.
 #include <cstring>
 #include <memory>
 #include <string>
@@ -9,13 +10,14 @@
 namespace qv::comm::testing {
 namespace {
 
-enum class Kind { kLoopback, kPty, kSocat };
+enum class Kind { kLoopback, kPty, kSocat, kFakeTty };
 
 std::string KindName(const ::testing::TestParamInfo<Kind>& info) {
   switch (info.param) {
     case Kind::kLoopback: return "vloop0";
     case Kind::kPty: return "PtyPair";
     case Kind::kSocat: return "Socat";
+    case Kind::kFakeTty: return "SerialTty";
   }
   return "?";
 }
@@ -27,6 +29,7 @@ class Conformance : public ::testing::TestWithParam<Kind> {
       case Kind::kLoopback: far_ = std::make_unique<LoopbackFarEnd>(); break;
       case Kind::kPty: far_ = std::make_unique<PtyFarEnd>(); break;
       case Kind::kSocat: far_ = std::make_unique<SocatFarEnd>(); break;
+      case Kind::kFakeTty: far_ = std::make_unique<FakeTtyFarEnd>(); break;
     }
     std::string why;
     if (!far_->Ready(&why)) GTEST_SKIP() << why;
@@ -315,6 +318,57 @@ TEST_P(Conformance, WriteTimeoutOnHeldOutputCompletesWithPartialCount) {
   EXPECT_EQ(n, 0u);
 }
 
+// On a line that sends at its rate, a write's total timeout ends it with the bytes that left the
+// line by then (a tty's kernel queue holds the rest).
+TEST_P(Conformance, WriteTimeoutOnASlowLineCompletesWithTheBytesThatLeft) {
+  if (!far_->Paced()) GTEST_SKIP() << "a pseudo-terminal takes every byte at once";
+  HANDLE h = Open(false);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DCB dcb;
+  ASSERT_TRUE(GetCommState(h, &dcb));
+  dcb.BaudRate = 1200;  // 120 bytes a second
+  ASSERT_TRUE(SetCommState(h, &dcb));
+  SetTimeouts(0, 0, 0, 0, 100);
+  const std::string data(64, 'w');
+  DWORD n = 0;
+  const auto start = SteadyClock::now();
+  EXPECT_TRUE(WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &n, nullptr));
+  const double took = SecondsSince(start);
+  EXPECT_GE(took, 0.09);
+  EXPECT_LT(took, 0.5);
+  EXPECT_GT(n, 0u);
+  EXPECT_LT(n, 40u);
+}
+
+// Held output counts in COMSTAT, with the hold that keeps it; EV_TXEMPTY waits until it left.
+TEST_P(Conformance, HeldOutputIsReportedAndTxEmptyWaitsUntilItLeft) {
+  HANDLE h = Open(true);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  far_->Hold(h);
+  ASSERT_TRUE(SetCommMask(h, EV_TXEMPTY));
+  Overlapped e, w;
+  DWORD mask = 0, n = 0;
+  ASSERT_FALSE(WaitCommEvent(h, &mask, &e.ov));
+  ASSERT_FALSE(WriteFile(h, "held", 4, &n, &w.ov));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  EXPECT_FALSE(e.Signalled(200));
+  COMSTAT status{};
+  DWORD errors = 0;
+  ASSERT_TRUE(ClearCommError(h, &errors, &status));
+  EXPECT_EQ(status.cbOutQue, 4u);
+  EXPECT_EQ(status.fCtsHold, far_->HoldsByCts() ? 1u : 0u);
+  far_->Release(h);
+  ASSERT_TRUE(w.Signalled(3000));
+  ASSERT_TRUE(e.Signalled(3000));
+  EXPECT_EQ(mask, DWORD{EV_TXEMPTY});
+  EXPECT_EQ(ReadEcho(4), "held");
+  // Raised once: the next wait stays pending.
+  EXPECT_FALSE(WaitCommEvent(h, &mask, &e.ov));
+  EXPECT_FALSE(e.Signalled(100));
+  ASSERT_TRUE(SetCommMask(h, 0));  // ends the wait while its record exists
+  EXPECT_TRUE(e.Signalled(1000));
+}
+
 TEST_P(Conformance, EventWaitEndsWhenTheMaskChanges) {
   HANDLE h = Open(true);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -365,7 +419,9 @@ TEST_P(Conformance, ClearCommErrorCountsQueuedInput) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, Conformance,
-                         ::testing::Values(Kind::kLoopback, Kind::kPty, Kind::kSocat), KindName);
+                         ::testing::Values(Kind::kLoopback, Kind::kPty, Kind::kSocat,
+                                           Kind::kFakeTty),
+                         KindName);
 
 }  // namespace
 }  // namespace qv::comm::testing

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/comm/virtual_port_control.h"
+#include "tests/common/fake_serial_tty.h"
 #include "tests/common/socat_cat.h"
 #include "tests/platform/comm/comm_test_support.h"
 
@@ -21,6 +22,10 @@ class FarEnd {
   // Holds the port's output (writes stay pending) and lets it go again.
   virtual void Hold(HANDLE port) = 0;
   virtual void Release(HANDLE port) = 0;
+  // Whether Hold holds the output by CTS flow control (else by XOFF).
+  virtual bool HoldsByCts() const { return false; }
+  // Whether the line sends at its rate (a pseudo-terminal takes every byte at once).
+  virtual bool Paced() const { return false; }
   // Whether the far end itself can send XOFF/XON (a scripted far end can).
   virtual bool SendsXonXoff() const { return false; }
   virtual void SendXoff() {}
@@ -44,6 +49,8 @@ class LoopbackFarEnd : public FarEnd {
     });
   }
   void Release(HANDLE port) override { EscapeCommFunction(port, SETRTS); }
+  bool HoldsByCts() const override { return true; }
+  bool Paced() const override { return true; }
   bool SendsXonXoff() const override { return true; }
   void SendXoff() override { InjectFromFarEnd("vloop0", "\x13", 1); }
   void SendXon() override { InjectFromFarEnd("vloop0", "\x11", 1); }
@@ -96,6 +103,35 @@ class PtyFarEnd : public FarEnd {
   PtyPair pty_;
   std::atomic<bool> stop_{false};
   std::thread echo_;
+};
+
+// A serial port's kernel queue and CTS in front of a pseudo-terminal (the test echoes on its
+// master side): the output is held by CTS flow control with CTS off, while the bytes sit in the
+// kernel's queue.
+class FakeTtyFarEnd : public FarEnd {
+ public:
+  bool Ready(std::string* why) override {
+    if (!tty_.ok()) *why = "no pseudo-terminal";
+    return tty_.ok();
+  }
+  std::string PortName() override { return tty_.path(); }
+  void Hold(HANDLE port) override {
+    DCB dcb;
+    GetCommState(port, &dcb);
+    dcb.fOutxCtsFlow = 1;
+    SetCommState(port, &dcb);
+    tty_.SetCts(false);
+  }
+  void Release(HANDLE) override { tty_.SetCts(true); }
+  bool HoldsByCts() const override { return true; }
+  bool Paced() const override { return true; }
+  bool SendsXonXoff() const override { return true; }
+  void SendXoff() override { tty_.pty().Write("\x13"); }
+  void SendXon() override { tty_.pty().Write("\x11"); }
+  qv::test::FakeSerialTty& tty() { return tty_; }
+
+ private:
+  qv::test::FakeSerialTty tty_{/*echo=*/true};
 };
 
 // socat owns the pty and runs cat behind it: a real peer that nobody here wrote. It cannot be

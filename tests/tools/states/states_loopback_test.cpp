@@ -1,15 +1,17 @@
 // The states panel on the virtual loop-back plug (RTS -> CTS, DTR -> DSR and DCD): the lines it
-// shows and drives, output held by CTS flow control and the labels that turn red, the status
-// word's caption, the handshake and toggle modes of the RTS box, purge, queue sizes, and the
+// shows and drives, output held by CTS flow control and the labels that turn red (on a serial
+// tty too), the status word's caption, the handshake and toggle modes of the RTS box, purge, queue sizes, and the
 // flow-control boxes carried from one connection to the next.
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "tests/common/fake_serial_tty.h"
 #include "tests/tools/states/states_fixture.h"
 
 namespace qv::test {
@@ -65,8 +67,20 @@ TEST_F(StatesTest, LoopbackLinesFollowRtsAndDtr) {
   EXPECT_EQ(State(IDC_BREAK), BST_UNCHECKED) << "the break ended with the port it was set on";
 }
 
-TEST_F(StatesTest, OutputHeldByCtsIsShownRedUntilItGoes) {
-  OpenPort("vloop0");
+// On vloop0, and on a serial tty whose CTS follows RTS as through a loop-back plug (the held bytes
+// sit in the kernel's output queue there).
+class HeldOutputTest : public StatesTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  std::unique_ptr<FakeSerialTty> tty_;  // outlives the port, which the tear-down closes
+};
+
+TEST_P(HeldOutputTest, OutputHeldByCtsIsShownRedUntilItGoes) {
+  if (GetParam()) {
+    tty_ = std::make_unique<FakeSerialTty>(/*echo=*/true);
+    ASSERT_TRUE(tty_->ok());
+    tty_->SetCtsFollowsRts();
+  }
+  OpenPort(tty_ ? QString::fromStdString(tty_->path()) : "vloop0");
   ASSERT_EQ(State(IDC_CTS_FLOW), BST_CHECKED) << "a new panel starts with CTS flow control";
   EXPECT_EQ(PortState().fOutxCtsFlow, 1u);
   ASSERT_TRUE(PollUntil([&] { return State(IDC_CTS) == BST_CHECKED; }));
@@ -99,6 +113,9 @@ TEST_F(StatesTest, OutputHeldByCtsIsShownRedUntilItGoes) {
   for (const int id : {IDC_OUT_QUEUE, IDC_CTS, IDC_CTS_FLOW, IDC_WRITE_COUNTS})
     EXPECT_FALSE(Red(id)) << id;
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, HeldOutputTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "SerialTty" : "vloop0"; });
 
 TEST_F(StatesTest, HeldOutputDuringBreakAndWithoutDsrIsNamed) {
   OpenPort("vloop0");

@@ -1,7 +1,7 @@
 // The states panel on the virtual loop-back plug (RTS -> CTS, DTR -> DSR and DCD): the lines it
 // shows and drives, output held by CTS flow control and the labels that turn red (on a serial
-// tty too), the status word's caption, the handshake and toggle modes of the RTS box, purge, queue sizes, and the
-// flow-control boxes carried from one connection to the next.
+// tty too), the status word's caption, the handshake and toggle modes of the RTS box, purge,
+// queue sizes, and the flow-control boxes carried from one connection to the next.
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <cstdint>

@@ -1,7 +1,8 @@
 // The virtual ports unplugged and plugged under an open console: Open on PNP closes the port
 // once and opens it again on the next plug, close requests close once, a box that is open while
-// a close is asked for is not frozen by it, and many cycles leave nothing behind. A real kernel
-// event for ttyS0 is logged without the port being opened.
+// a close is asked for is not frozen by it, a port that arrives during a box waits for it, and
+// many cycles leave nothing behind. A real kernel event for ttyS0 is logged without the port
+// being opened.
 #include <dirent.h>
 #include <sys/resource.h>
 
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "console/quorvix_dlg_devices.h"
 #include "engine/comm.h"
@@ -20,6 +22,7 @@
 #include "platform/devices/port_source.h"
 #include "platform/sync/process_counts.h"
 #include "platform/ui/message_box.h"
+#include "telephony/line_open.h"
 #include "tests/console/pnp_fixture.h"
 
 namespace qv::test {
@@ -215,6 +218,45 @@ TEST_F(UnplugTest, ACloseAskedForWhileAnEngineBoxIsOpenWaitsForTheBox) {
     EXPECT_TRUE(IsEngineReportOfTheUnplug(text)) << text;
   }
   EXPECT_FALSE(Checked(IDC_OPENONPNP));
+}
+
+TEST_F(UnplugTest, AnArrivalDuringABoxWaitsForTheBox) {
+  Open();
+  Check(IDC_OPENONPNP, true);
+  OpenVloop();
+  ModalBoxes modal(300);
+  bool arrived = false;
+  const auto arriveDuringTheBox = [&](const char* port) {
+    arrived = false;
+    modal.onShow = [&, port] {
+      QTimer::singleShot(50, &Dlg(), [&, port] {
+        if (!std::exchange(arrived, true))
+          Notify(DBT_DEVICEARRIVAL, qv::devices::BroadcastRecord::Port(port));
+      });
+    };
+  };
+  // A stale call: the close's release of it fails with boxes. The close ends as a close, and
+  // Open on PNP, disarmed by it, opens nothing afterwards.
+  Dlg().Telephony()->hCall = 0x7777;
+  arriveDuringTheBox("vphone0");
+  Toggle();
+  Settle(200);
+  ASSERT_TRUE(arrived);
+  EXPECT_FALSE(IsOpen());
+  EXPECT_EQ(Dlg().GetDlgItemText(IDC_OPENCLOSE), QStringLiteral("Open"));
+  EXPECT_FALSE(Checked(IDC_OPENONPNP));
+
+  // The box of a failed open leaves Open on PNP armed: the port that came meanwhile opens once
+  // the box has gone, under the controls of an open port.
+  Check(IDC_OPENONPNP, true);
+  arriveDuringTheBox("vloop0");
+  Notify(DBT_DEVICEARRIVAL, qv::devices::BroadcastRecord::Port("qv_no_such_port"));
+  ASSERT_TRUE(arrived);
+  EXPECT_FALSE(IsOpen()) << "opened inside the box";
+  ASSERT_TRUE(WaitUntil([] { return IsOpen(); }));
+  EXPECT_EQ(Dlg().GetDlgItemText(IDC_PORT), QStringLiteral("\\\\.\\vloop0"));
+  EXPECT_EQ(Dlg().GetDlgItemText(IDC_OPENCLOSE), QStringLiteral("Close"));
+  Toggle();
 }
 
 TEST_F(UnplugTest, AThousandUnplugPlugCyclesLeaveDescriptorsAndThreadsAsTheyWere) {

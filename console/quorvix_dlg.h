@@ -178,6 +178,8 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink, public Ob
   void StartDeviceWatch();
   void UnregisterDeviceWatch();
   void StopDeviceWatch();
+  // Open on PNP: opens the port that arrived when the rule holds, after any open box.
+  void OpenOnArrival(const std::string& name);
 
   std::unique_ptr<qv::devices::DeviceChangeListener> deviceWatch_;
   void* devNotify_ = nullptr;  // the device notification registration

@@ -3,6 +3,7 @@
 // the open port that goes away is closed.
 #include "console/quorvix_dlg_devices.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QMenu>
 #include <algorithm>
@@ -11,11 +12,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/after_modal.h"
 #include "console/quorvix_dlg.h"
 #include "drivertests/port_handle.h"
 #include "platform/comm/port_names.h"
 #include "platform/comm/virtual_port_control.h"
 #include "platform/devices/device_watch.h"
+#include "platform/sync/debug_output.h"
 #include "platform/ui/qt/queued_call.h"
 
 namespace qv::console {
@@ -76,6 +79,39 @@ std::string NameInRecord(const DEV_BROADCAST_HDR& record, std::size_t offset) {
   if (record.dbch_size <= offset) return {};
   const char* name = reinterpret_cast<const char*>(&record) + offset;
   return std::string(name, strnlen(name, record.dbch_size - offset));
+}
+
+// The bytes a record of `type` holds before any name: a shorter record is damaged.
+std::size_t FixedPartSize(DWORD type) {
+  switch (type) {
+    case DBT_DEVTYP_OEM: return sizeof(DEV_BROADCAST_OEM);
+    case DBT_DEVTYP_DEVNODE: return sizeof(DEV_BROADCAST_DEVNODE);
+    case DBT_DEVTYP_VOLUME: return sizeof(DEV_BROADCAST_VOLUME);
+    case DBT_DEVTYP_PORT: return offsetof(DEV_BROADCAST_PORT_A, dbcp_name);
+    case DBT_DEVTYP_DEVICEINTERFACE: return offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
+    default: return sizeof(DEV_BROADCAST_HDR);
+  }
+}
+
+// Whether the record promises its header and its type's fixed part; a short one is traced. Its
+// type is read only when its size covers that field.
+bool HoldsFixedPart(const DEV_BROADCAST_HDR& record) {
+  char trace[160];
+  if (record.dbch_size < offsetof(DEV_BROADCAST_HDR, dbch_reserved)) {
+    std::snprintf(trace, sizeof trace,
+                  "Device change: a record of %u bytes is shorter than its header; ignored\n",
+                  unsigned(record.dbch_size));
+  } else {
+    const std::size_t fixed =
+        std::max(sizeof(DEV_BROADCAST_HDR), FixedPartSize(record.dbch_devicetype));
+    if (record.dbch_size >= fixed) return true;
+    std::snprintf(trace, sizeof trace,
+                  "Device change: a record of type %u and %u bytes is shorter than the %zu its "
+                  "type needs; ignored\n",
+                  unsigned(record.dbch_devicetype), unsigned(record.dbch_size), fixed);
+  }
+  OutputDebugStringA(trace);
+  return false;
 }
 
 std::string Bounded(std::string text) {
@@ -152,6 +188,9 @@ DeviceChangeLine DescribeDeviceChange(UINT eventCode, const DEV_BROADCAST_HDR* d
   std::string detail;
   if (!withRecord) {
     if (data) detail = " " + Hex8(reinterpret_cast<std::uintptr_t>(data));
+  } else if (data && !HoldsFixedPart(*data)) {
+    out.ignored = true;
+    return out;
   } else if (data) {
     line += " : ";
     switch (data->dbch_devicetype) {
@@ -240,6 +279,7 @@ LPARAM CQuorvixDlg::OnDeviceChange(UINT eventCode, LPARAM data) {
   const auto* record = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
   const DeviceChangeLine line =
       DescribeDeviceChange(eventCode, record, m_VerboseMore != 0, NoDosDevices);
+  if (line.ignored) return kDeviceChangeDefaultResult;
   if (line.portsChanged) RefreshPortList();
   if (m_VerboseMore || !line.quiet) LogText(line.text.c_str());
 
@@ -250,20 +290,30 @@ LPARAM CQuorvixDlg::OnDeviceChange(UINT eventCode, LPARAM data) {
   }
   const std::string name = PortRecordName(*record);
   if (arrival) {
-    if (hPort == INVALID_HANDLE_VALUE) {
-      if (auto* port = Item<QComboBox>(IDC_PORT))
-        port->setEditText(QString::fromLocal8Bit(qv::comm::kDevicePrefix + name));
-      SendCommand(IDC_OPENCLOSE);
-    }
+    OpenOnArrival(name);
     return 1;
   }
   std::string text = GetDlgItemText(IDC_PORT).toLocal8Bit().toStdString();
   if (text.size() > qv::comm::kPortNameSize - 1) text.resize(qv::comm::kPortNameSize - 1);
-  // The first four characters, normally "\\.\", are skipped: a name typed without them does not
-  // match.
-  if (hPort != INVALID_HANDLE_VALUE && text.size() >= 4 && text.substr(4) == name) {
+  // The port behind "\\.\NAME" or "/dev/NAME"; a name typed without either does not match.
+  if (hPort != INVALID_HANDLE_VALUE && !name.empty() && qv::comm::RecordNameOfPort(text) == name) {
     // A close request of the running connection: closed once, and not inside an open box.
     CloseOnRequest(portSerial_.load());
   }
   return 1;
+}
+
+void CQuorvixDlg::OpenOnArrival(const std::string& name) {
+  if (!m_PNPaware || hPort != INVALID_HANDLE_VALUE) return;
+  // A box is open (the close's telephony error, an open error): its caller goes on when it
+  // ends, and a close would then set the controls of the closed state over the port opened
+  // meanwhile. The arrival is handled once the box has gone, by the rule as it then stands.
+  QWidget* modal = QApplication::activeModalWidget();
+  if (modal != nullptr && modal != this) {
+    RunAfterModal(modal, this, [this, name] { OpenOnArrival(name); });
+    return;
+  }
+  if (auto* port = Item<QComboBox>(IDC_PORT))
+    port->setEditText(QString::fromLocal8Bit(qv::comm::kDevicePrefix + name));
+  SendCommand(IDC_OPENCLOSE);
 }

@@ -38,8 +38,10 @@ struct DeviceChangeLine {
   std::string text;           // "PNP ARRIVAL : PORT COM7", at most 255 characters
   bool quiet = false;         // shown only with "Verbose more"
   bool portsChanged = false;  // a port or device node record: the port list is refilled
+  bool ignored = false;       // a record too short for its type: traced, nothing else done
 };
-// data: the notification's record or null. The record is read no further than its dbch_size.
+// data: the notification's record or null. The record is read no further than its dbch_size,
+// and only when that covers the header and the fixed part of the record's type.
 DeviceChangeLine DescribeDeviceChange(UINT eventCode, const DEV_BROADCAST_HDR* data,
                                       bool verboseMore, const DosDeviceLookup& lookup);
 

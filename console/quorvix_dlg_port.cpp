@@ -7,13 +7,13 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QLineEdit>
-#include <QPointer>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "console/after_modal.h"
 #include "console/port_discovery.h"
 #include "console/quorvix_dlg.h"
 #include "drivertests/port_handle.h"
@@ -80,35 +80,6 @@ class SelectionEndWatch : public QObject {
   qv::ui::TemplateDialog* dialog_;
   int id_;
   bool activated_ = false;
-};
-
-// Holds a close request back while a box (or another modal window) is open: run inside the box's
-// event loop, the close would wait for an engine thread that itself waits for that box to end.
-// The request is posted again once the box has gone.
-class CloseAfterModal : public QObject {
- public:
-  CloseAfterModal(QWidget* modal, CQuorvixDlg* dialog, unsigned serial)
-      : QObject(modal), dialog_(dialog), serial_(serial) {
-    modal->installEventFilter(this);
-  }
-  ~CloseAfterModal() override { Repost(); }
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Hide && dialog_ != nullptr) {
-      Repost();
-      deleteLater();
-    }
-    return QObject::eventFilter(watched, event);
-  }
-
- private:
-  void Repost() {
-    if (dialog_ != nullptr) dialog_->PostMessage(WM_CLOSE_REQUEST, WPARAM(serial_));
-    dialog_ = nullptr;
-  }
-  QPointer<CQuorvixDlg> dialog_;
-  unsigned serial_;
 };
 
 }  // namespace
@@ -183,9 +154,11 @@ void CQuorvixDlg::OnOpenClose() {
 void CQuorvixDlg::CloseOnRequest(unsigned serial) {
   // Closed already, or closed and opened again since the request was made: nothing to do.
   if (hPort == INVALID_HANDLE_VALUE || serial != portSerial_.load()) return;
+  // Run inside the box's event loop, the close would wait for an engine thread that itself
+  // waits for that box to end: asked again once the box has gone.
   QWidget* modal = QApplication::activeModalWidget();
   if (modal != nullptr && modal != this) {
-    new CloseAfterModal(modal, this, serial);
+    RunAfterModal(modal, this, [this, serial] { CloseOnRequest(serial); });
     return;
   }
   ClosePort();

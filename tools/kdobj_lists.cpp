@@ -118,6 +118,18 @@ const QStringList& ObjectFormatRows() {
   return rows;
 }
 
+int FormatRowNumbered(const QString& text) {
+  if (text.isEmpty()) return -1;
+  const QStringList& rows = ObjectFormatRows();
+  for (int i = 0; i < rows.size(); ++i) {
+    // A data row is its number, the padding blanks and the rest; headings begin with "/*".
+    if (rows[i].startsWith(text) && rows[i].size() > text.size() &&
+        rows[i][text.size()] == QLatin1Char(' ') && rows[i][0].isDigit())
+      return i;
+  }
+  return -1;
+}
+
 const QStringList& ObjectTypeRows() {
   // clang-format off
   static const QStringList rows = {

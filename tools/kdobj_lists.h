@@ -9,6 +9,9 @@ namespace qv::tools {
 // blanks aligning the columns, group headings "/* ... */", empty rows and rows of blanks. Only a
 // row's leading number matters to the panel. 81 rows.
 const QStringList& ObjectFormatRows();
+// The format row whose number is `text` exactly ("30" finds none: 300's row is not 30's); -1
+// when no row has that number.
+int FormatRowNumbered(const QString& text);
 
 // Object types of the write command (combo 1022); rows beginning "//" are group titles. 48 rows.
 const QStringList& ObjectTypeRows();

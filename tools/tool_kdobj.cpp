@@ -246,16 +246,11 @@ void CToolKDOBJ::WriteValuesToControls() {
   SetDlgItemText(IDC_KDOBJ_FILE, fileName_);
   SetDlgItemText(IDC_KPSW_TYPE, type_);
   SetDlgItemText(IDC_KPSL_CATEGORY, category_);
-  // The first format row that begins with the stored text; the text itself when none does.
+  // The format row of the stored or typed number; the text as it is when no row has it (a
+  // search by prefix would turn 30 into 300's row and send that).
   auto* format = Item<QComboBox>(IDC_KDOBJ_FORMAT);
-  int row = -1;
-  for (int i = 0; i < format->count(); ++i) {
-    if (format->itemText(i).startsWith(format_, Qt::CaseInsensitive)) {
-      row = i;
-      break;
-    }
-  }
-  if (row >= 0) {
+  const int row = qv::tools::FormatRowNumbered(format_);
+  if (row >= 0 && row < format->count()) {
     format->setCurrentIndex(row);
     format->setEditText(format->itemText(row));
   } else {

@@ -2,11 +2,14 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/comm/virtual_port.h"
 
 namespace qv::comm {
 namespace {
+
+constexpr const char* kDevFolder = "/dev/";
 
 // "COM1" .. "COM256" (case-insensitive, as the Windows names are), else 0.
 int ComNumber(const std::string& name) {
@@ -31,12 +34,22 @@ std::string WithoutDevicePrefix(const std::string& name) {
   return name.rfind(prefix, 0) == 0 ? name.substr(prefix.size()) : name;
 }
 
+std::string RecordNameOfPort(const std::string& name) {
+  const std::string device = WithoutDevicePrefix(name);
+  const bool prefixed = device.size() != name.size();
+  // "\\.\/dev/ttyACM0" opens the path after the prefix: the same port.
+  const bool inDev = device.rfind(kDevFolder, 0) == 0;
+  if (!prefixed && !inDev) return {};
+  const std::string port = inDev ? device.substr(std::strlen(kDevFolder)) : device;
+  return port.find('/') == std::string::npos ? port : std::string();
+}
+
 PortTarget ResolvePortName(const std::string& given) {
   const std::string name = WithoutDevicePrefix(given);
   if (name.find('/') != std::string::npos) return {false, name};
   if (FindVirtualPort(name)) return {true, name};
   if (const int n = ComNumber(name)) return {false, "/dev/ttyS" + std::to_string(n - 1)};
-  return {false, "/dev/" + name};
+  return {false, kDevFolder + name};
 }
 
 std::string ConfigFileName(const std::string& device) {

@@ -19,6 +19,11 @@ inline constexpr std::size_t kPortNameSize = 128;
 // it is.
 std::string WithoutDevicePrefix(const std::string& name);
 
+// The port a name opens as the system's device records name it: "\\.\ttyACM0" and
+// "/dev/ttyACM0" both give "ttyACM0". Empty for a name in neither form (typed without the prefix,
+// or a path below a folder of /dev), which no record names.
+std::string RecordNameOfPort(const std::string& name);
+
 struct PortTarget {
   bool isVirtual = false;
   std::string name;  // the virtual port's name, or the device path

@@ -23,18 +23,28 @@ struct DeviceEvent {
   std::string driver;
 };
 
-class DeviceMonitor {
+// What the device watch reads events from: the system's monitor, or a test's stand-in.
+class DeviceEventSource {
+ public:
+  virtual ~DeviceEventSource() = default;
+  // Readable (poll POLLIN) when an event waits; an error or hang-up on it means that no more
+  // will come from this source.
+  virtual int fd() const = 0;
+  // Reads one pending event; nothing when none is waiting.
+  virtual std::optional<DeviceEvent> ReadEvent() = 0;
+};
+
+class DeviceMonitor : public DeviceEventSource {
  public:
   // Nothing when the system refuses a device-event socket; errno tells why.
   static std::unique_ptr<DeviceMonitor> Open();
-  ~DeviceMonitor();
+  ~DeviceMonitor() override;
   DeviceMonitor(const DeviceMonitor&) = delete;
   DeviceMonitor& operator=(const DeviceMonitor&) = delete;
 
-  // Readable (poll POLLIN) when an event waits. Non-blocking; owned by the monitor.
-  int fd() const;
-  // Reads one pending event; nothing when none is waiting.
-  std::optional<DeviceEvent> ReadEvent();
+  // Non-blocking; owned by the monitor.
+  int fd() const override;
+  std::optional<DeviceEvent> ReadEvent() override;
 
  private:
   struct Handles;

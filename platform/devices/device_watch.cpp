@@ -3,6 +3,7 @@
 #include <libudev.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -92,43 +93,115 @@ bool IsListedPort(const std::string& name) {
   return false;
 }
 
+std::mutex& OpenerLock() {
+  static std::mutex m;
+  return m;
+}
+DeviceEventSourceOpener& TestOpener() {
+  static DeviceEventSourceOpener opener;
+  return opener;
+}
+
+// The source of the system's events, with the ports present at its start known to the
+// translator; nothing, with errno set, when the system refuses one.
+std::unique_ptr<DeviceEventSource> OpenSource(DeviceEventTranslator& translator) {
+  DeviceEventSourceOpener opener;
+  {
+    std::lock_guard guard(OpenerLock());
+    opener = TestOpener();
+  }
+  std::unique_ptr<DeviceEventSource> source;
+  if (opener) {
+    source = opener();
+  } else {
+    source = DeviceMonitor::Open();
+  }
+  if (!source) return nullptr;
+  // After the source exists, so that a port that comes meanwhile is not missed.
+  if (udev* context = udev_new()) {
+    for (const PortEntry& entry : CurrentPortSource().Ports())
+      translator.AddKnownPort(entry.name, TtyDriver(context, entry.name));
+    udev_unref(context);
+  }
+  return source;
+}
+
+// Why a source's descriptor reported no event: the socket's pending error where it has one.
+std::string SourceFailure(int fd, short revents) {
+  int error = 0;
+  socklen_t size = sizeof error;
+  if ((revents & POLLERR) && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error)
+    return std::strerror(error);
+  if (revents & POLLNVAL) return "descriptor not open";
+  if (revents & POLLHUP) return "hung up";
+  return "error";
+}
+
+void Trace(const std::string& text) {
+  OutputDebugStringA(("Device watch: " + text + "\n").c_str());
+}
+
+// Waits up to ms for the stop request; true when it came (or the wait itself failed, so that
+// the thread never spins).
+bool StopAsked(int stopFd, int ms) {
+  pollfd fd{stopFd, POLLIN, 0};
+  int n;
+  do {
+    n = poll(&fd, 1, ms);
+  } while (n < 0 && errno == EINTR);
+  return n != 0;
+}
+
 void RunWatch(int stopFd) {
-  auto monitor = DeviceMonitor::Open();
-  if (!monitor) {
-    // The virtual ports still report their plugs; the system's devices go unnoticed.
-    OutputDebugStringA(("Device watch: no device events (" + std::string(std::strerror(errno)) +
-                        "); only the virtual ports are followed\n")
-                           .c_str());
-  }
   DeviceEventTranslator translator(IsListedPort);
-  if (monitor) {
-    // After the monitor exists, so that a port that comes meanwhile is not missed.
-    if (udev* context = udev_new()) {
-      for (const PortEntry& entry : CurrentPortSource().Ports())
-        translator.AddKnownPort(entry.name, TtyDriver(context, entry.name));
-      udev_unref(context);
-    }
+  auto source = OpenSource(translator);
+  if (!source) {
+    // The virtual ports still report their plugs; the system's devices go unnoticed.
+    Trace("no device events (" + std::string(std::strerror(errno)) +
+          "); only the virtual ports are followed");
   }
+  int restartMs = kWatchRestartFirstMs;
   for (;;) {
-    pollfd fds[2] = {{stopFd, POLLIN, 0}, {monitor ? monitor->fd() : -1, POLLIN, 0}};
+    pollfd fds[2] = {{stopFd, POLLIN, 0}, {source ? source->fd() : -1, POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[0].revents) return;
-    if (!(fds[1].revents & POLLIN)) {
-      if (fds[1].revents) return;  // the monitor's socket failed: nothing more will come
+      Trace("waiting for device events failed (" + std::string(std::strerror(errno)) + ")");
+      if (StopAsked(stopFd, restartMs)) return;
       continue;
     }
-    // Everything that waits is one burst; the burst changes the device nodes once.
-    std::vector<DeviceChange> changes;
-    bool nodesChanged = false;
-    while (auto event = monitor->ReadEvent()) {
-      if (event->action != DeviceEvent::Action::kOther) nodesChanged = true;
-      for (DeviceChange& c : translator.Translate(*event)) changes.push_back(std::move(c));
+    if (fds[0].revents) return;
+    if (fds[1].revents & POLLIN) {
+      // Everything that waits is one burst; the burst changes the device nodes once.
+      std::vector<DeviceChange> changes;
+      bool nodesChanged = false;
+      while (auto event = source->ReadEvent()) {
+        if (event->action != DeviceEvent::Action::kOther) nodesChanged = true;
+        for (DeviceChange& c : translator.Translate(*event)) changes.push_back(std::move(c));
+      }
+      if (nodesChanged) changes.push_back(Change(DBT_DEVNODES_CHANGED));
+      Dispatch(changes);
+      restartMs = kWatchRestartFirstMs;
+      continue;
     }
-    if (nodesChanged) changes.push_back(Change(DBT_DEVNODES_CHANGED));
-    Dispatch(changes);
+    if (!fds[1].revents) continue;
+    // The source failed: nothing more would come from it. Hot plug (and whoever rescans on it)
+    // would stop without a word; a new source is opened instead, after a wait that grows while
+    // opening fails, and the stop request is heard throughout.
+    Trace("the device event socket failed (" + SourceFailure(fds[1].fd, fds[1].revents) +
+          "); listening again in " + std::to_string(restartMs) + " ms");
+    source.reset();
+    while (!source) {
+      if (StopAsked(stopFd, restartMs)) return;
+      const int waited = restartMs;
+      restartMs = std::min(2 * restartMs, kWatchRestartLongestMs);
+      source = OpenSource(translator);
+      // Traced until the wait is at its longest, not every few seconds from then on.
+      if (!source && waited < kWatchRestartLongestMs) {
+        Trace("no device events (" + std::string(std::strerror(errno)) + "); trying again in " +
+              std::to_string(restartMs) + " ms");
+      }
+    }
+    Trace("listening to device events again");
   }
 }
 
@@ -263,4 +336,9 @@ BOOL UnregisterDeviceNotification(HDEVNOTIFY handle) {
     return FALSE;
   }
   return TRUE;
+}
+
+void qv::devices::UseDeviceEventSourceForTests(DeviceEventSourceOpener opener) {
+  std::lock_guard guard(OpenerLock());
+  TestOpener() = std::move(opener);
 }

@@ -63,6 +63,18 @@ GUID PortInterfaceClass(const std::string& name, const std::string& driver);
 // The notifications of a virtual port plugged (arrived) or unplugged.
 std::vector<DeviceChange> VirtualPlugChanges(const std::string& name, bool arrived);
 
+// When the source of the system's events fails (an error or hang-up on its socket), the watch
+// traces it and opens a new one after a wait: the first one this long, doubled after each
+// failed attempt up to the longest, and back to the first once a new source has delivered.
+inline constexpr int kWatchRestartFirstMs = 100;
+inline constexpr int kWatchRestartLongestMs = 5000;
+
+// Opens the source of the system's events; nothing, with errno set, when there is none.
+using DeviceEventSourceOpener = std::function<std::unique_ptr<DeviceEventSource>()>;
+// Tests: watches open their sources with `opener` from now on, the first and each new one after
+// a failure; an empty opener gives back the system's monitor.
+void UseDeviceEventSourceForTests(DeviceEventSourceOpener opener);
+
 }  // namespace qv::devices
 
 // recipient: the listener of the window that asks; filter: a DEV_BROADCAST_DEVICEINTERFACE_A

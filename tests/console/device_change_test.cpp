@@ -1,6 +1,11 @@
 // Device-change notifications made from records: the log lines, the port list refresh and the
 // Open on PNP rules, on the console dialog; the volume text on its own.
 #include <QComboBox>
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <utility>
+#include <vector>
 
 #include "console/quorvix_dlg_devices.h"
 #include "platform/devices/port_source.h"
@@ -111,6 +116,33 @@ TEST_F(DeviceChangeTest, RecordsAreReadWithinTheirSize) {
       lines[1].startsWith(QStringLiteral("PNP ARRIVAL : INTERFACE GUID_CLASS_COMPORT ppp")));
 }
 
+// Records that promise less than their header or their type's fixed part: traced with type and
+// size, otherwise ignored. Each lives in a buffer of its promised size: a read past it is an
+// overflow to the address sanitizer.
+TEST_F(DeviceChangeTest, ShortRecordsAreTracedAndIgnored) {
+  const std::pair<std::array<DWORD, 2>, const char*> cases[] = {
+      {{4, 3}, "a record of 4 bytes is shorter than its header"},
+      {{11, 3}, "type 3 and 11 bytes is shorter than the 12"},
+      {{12, 0}, "type 0 and 12 bytes is shorter than the 20"},
+      {{15, 1}, "type 1 and 15 bytes is shorter than the 16"},
+      {{16, 2}, "type 2 and 16 bytes is shorter than the 20"},
+      {{27, 5}, "type 5 and 27 bytes is shorter than the 28"}};
+  Open();
+  Check(IDC_VERBOSE, true);
+  Check(IDC_VERBOSEMORE, true);
+  Check(IDC_OPENONPNP, true);
+  for (const auto& [record, trace] : cases) {
+    Dlg().Log()->Clear();
+    qv::sync::ClearDebugOutputCapture();
+    std::vector<BYTE> bytes(record[0]);
+    std::memcpy(bytes.data(), record.data(), std::min<std::size_t>(record[0], 8));
+    Dlg().OnDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(bytes.data()));
+    EXPECT_EQ(TraceCount(trace), 1) << qv::sync::DebugOutputCaptured();
+    EXPECT_EQ(LogLines(), QStringList()) << trace;
+    EXPECT_FALSE(IsOpen());
+  }
+}
+
 TEST(VolumeText, DrivesFlagsAndTheDeviceBehindTheLast) {
   using qv::console::VolumeText;
   DEV_BROADCAST_VOLUME v{sizeof v, DBT_DEVTYP_VOLUME, 0, 0x30, 0};  // E and F
@@ -188,6 +220,25 @@ TEST_F(DeviceChangeTest, APortNameTypedWithoutThePrefixIsNotClosedByItsRemoval) 
   Check(IDC_OPENONPNP, false);
   Notify(DBT_DEVICEARRIVAL, BroadcastRecord::Port("vloop0"));
   EXPECT_FALSE(IsOpen());
+}
+
+// The port's text at the removal of vloop0: closed when it names vloop0 through the device
+// prefix or /dev.
+TEST_F(DeviceChangeTest, TheRemovalClosesThePortNamedEitherWay) {
+  const std::pair<const char*, bool> cases[] = {
+      {"\\\\.\\vloop0", true},  {"/dev/vloop0", true},   {"\\\\.\\/dev/vloop0", true},
+      {"vloop0", false},        {"/dev/vloop00", false}, {"/dev/serial/vloop0", false},
+      {"\\\\.\\VLOOP0", false}, {"abcdvloop0", false}};
+  Open();
+  for (const auto& [text, closes] : cases) {
+    Check(IDC_OPENONPNP, true);
+    TypePort(QStringLiteral("\\\\.\\vloop0"));
+    Toggle();
+    TypePort(QString::fromLatin1(text));  // as it reads when opened under it
+    Notify(DBT_DEVICEREMOVECOMPLETE, BroadcastRecord::Port("vloop0"));
+    EXPECT_EQ(IsOpen(), !closes) << text;
+    if (IsOpen()) Toggle();
+  }
 }
 
 TEST_F(DeviceChangeTest, AnArrivalThatCannotBeOpenedKeepsOpenOnPnpArmed) {

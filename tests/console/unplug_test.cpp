@@ -1,7 +1,8 @@
 // The virtual ports unplugged and plugged under an open console: Open on PNP closes the port
 // once and opens it again on the next plug, close requests close once, a box that is open while
-// a close is asked for is not frozen by it, and many cycles leave nothing behind. A real kernel
-// event for ttyS0 is logged without the port being opened.
+// a close is asked for is not frozen by it, a port that arrives during a box waits for it, and
+// many cycles leave nothing behind. A real kernel event for ttyS0 is logged without the port
+// being opened.
 #include <dirent.h>
 #include <sys/resource.h>
 
@@ -20,6 +21,7 @@
 #include "platform/devices/port_source.h"
 #include "platform/sync/process_counts.h"
 #include "platform/ui/message_box.h"
+#include "telephony/line_open.h"
 #include "tests/console/pnp_fixture.h"
 
 namespace qv::test {
@@ -215,6 +217,37 @@ TEST_F(UnplugTest, ACloseAskedForWhileAnEngineBoxIsOpenWaitsForTheBox) {
     EXPECT_TRUE(IsEngineReportOfTheUnplug(text)) << text;
   }
   EXPECT_FALSE(Checked(IDC_OPENONPNP));
+}
+
+TEST_F(UnplugTest, AnArrivalDuringABoxWaitsForTheBox) {
+  Open();
+  Check(IDC_OPENONPNP, true);
+  OpenVloop();
+  ModalBoxes modal(300);
+  const char* arriving = "vphone0";
+  modal.onShow = [&] {
+    QTimer::singleShot(50, &Dlg(), [&] {
+      if (arriving) Notify(DBT_DEVICEARRIVAL, qv::devices::BroadcastRecord::Port(arriving));
+      arriving = nullptr;
+    });
+  };
+  // The release of a stale call fails with boxes: the close ends as a close, and Open on PNP,
+  // disarmed by it, opens nothing afterwards.
+  Dlg().Telephony()->hCall = 0x7777;
+  Toggle();
+  Settle(200);
+  EXPECT_EQ(arriving, nullptr);
+  EXPECT_FALSE(IsOpen());
+  EXPECT_EQ(Dlg().GetDlgItemText(IDC_OPENCLOSE), QStringLiteral("Open"));
+
+  // A failed open leaves Open on PNP armed: the port that came during its box opens after it.
+  Check(IDC_OPENONPNP, true);
+  arriving = "vloop0";
+  Notify(DBT_DEVICEARRIVAL, qv::devices::BroadcastRecord::Port("qv_no_such_port"));
+  EXPECT_FALSE(IsOpen()) << "opened inside the box";
+  ASSERT_TRUE(WaitUntil([] { return IsOpen(); }));
+  EXPECT_EQ(Dlg().GetDlgItemText(IDC_OPENCLOSE), QStringLiteral("Close"));
+  Toggle();
 }
 
 TEST_F(UnplugTest, AThousandUnplugPlugCyclesLeaveDescriptorsAndThreadsAsTheyWere) {

@@ -207,8 +207,8 @@ TEST_F(KdobjTest, TheFourValuesAreStoredAtTheEndAndComeBack) {
   qv::store::WriteProfileInt(kSettings, "KDOBJ_Type", 20);
   Open();
   QCoreApplication::processEvents();
-  EXPECT_EQ(Panel().ObjectTypeText(), "200") << "the first row beginning with 20 is ANIM's";
-  EXPECT_EQ(Caption(IDC_KDOBJ_OBJECT_CMD), "AT+KDOBJ=2,1,0,200,size");
+  EXPECT_EQ(Panel().ObjectTypeText(), "20") << "no row has 20; 200's row is not it";
+  EXPECT_EQ(Caption(IDC_KDOBJ_OBJECT_CMD), "AT+KDOBJ=2,1,0,20,size");
 
   Type(IDC_KDOBJ_FILE, "/srv/tones/x.mid");
   Type(IDC_KPSL_CATEGORY, "PHOTO");
@@ -241,6 +241,32 @@ TEST_F(KdobjTest, TheFourValuesAreStoredAtTheEndAndComeBack) {
   Open();
   QCoreApplication::processEvents();
   EXPECT_EQ(Panel().ObjectTypeText(), "5000");
+}
+
+// A stored or typed format selects the row of that very number, if any, and stays as it is: at
+// the start and through a cancelled browse, which puts the fields back.
+TEST_F(KdobjTest, TheFormatKeepsItsNumberWhetherARowHasItOrNot) {
+  const std::pair<int, const char*> cases[] = {
+      {20, nullptr}, {30, nullptr}, {98, nullptr}, {10, "10    = VRD_MP3P"}, {300, "300 = "}};
+  for (const auto& [stored, row] : cases) {
+    const QString number = QString::number(stored);
+    qv::store::WriteProfileInt(kSettings, "KDOBJ_Type", stored);
+    Open();
+    for (bool browsed : {false, true}) {
+      if (browsed) {
+        Type(IDC_KDOBJ_FORMAT, number);
+        dialogs_.CancelFile();
+        Click(IDC_KDOBJ_BROWSE);
+      }
+      QCoreApplication::processEvents();
+      EXPECT_EQ(Panel().GetDlgItemText(IDC_KDOBJ_FORMAT), number);
+      EXPECT_EQ(Caption(IDC_KDOBJ_OBJECT_CMD), "AT+KDOBJ=2,1,0," + number + ",size");
+      if (row) {
+        EXPECT_EQ(Combo(IDC_KDOBJ_FORMAT)->currentIndex(), RowBeginning(IDC_KDOBJ_FORMAT, row));
+      }
+    }
+    Close();
+  }
 }
 
 TEST_F(KdobjTest, BrowsePicksTheFileAndRefreshesTheFields) {

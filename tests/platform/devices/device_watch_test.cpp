@@ -1,14 +1,22 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/comm/virtual_port_control.h"
 #include "platform/devices/device_watch.h"
+#include "platform/sync/debug_output.h"
 #include "platform/sync/last_error.h"
 
 namespace {
@@ -217,6 +225,69 @@ TEST(DeviceWatch, RegistrationRefusesWhatIsNoInterfaceFilter) {
   filter.dbcc_size = 12;
   EXPECT_EQ(RegisterDeviceNotificationA(&listener, &filter, 0), nullptr);
   EXPECT_EQ(RegisterDeviceNotificationA(&listener, nullptr, 0), nullptr);
+}
+
+// The system's monitor stood in for by a pipe's read end: a byte is a USB device's arrival, the
+// write end closed is the failure of the monitor's socket (a hang-up on its descriptor).
+class PipeSource : public qv::devices::DeviceEventSource {
+ public:
+  explicit PipeSource(int fd) : fd_(fd) {}
+  int fd() const override { return fd_; }
+  std::optional<DeviceEvent> ReadEvent() override {
+    char byte;
+    if (read(fd_, &byte, 1) != 1) return std::nullopt;
+    return Event(kAdd, "usb", "1-1", "", "usb_device");
+  }
+
+ private:
+  int fd_;
+};
+
+TEST(DeviceWatch, AFailedMonitorIsTracedAndOpenedAgainUntilTheWatchStops) {
+  qv::sync::SetDebugOutputToStderr(false);
+  qv::sync::ClearDebugOutputCapture();
+  // Opened in turn: a monitor that fails, a refusal, a monitor that fails, refusals from then on.
+  int first[2], second[2];
+  ASSERT_EQ(pipe2(first, O_NONBLOCK), 0);
+  ASSERT_EQ(pipe2(second, O_NONBLOCK), 0);
+  const std::vector<int> plan = {first[0], -1, second[0]};
+  std::atomic<std::size_t> opens{0};
+  qv::devices::UseDeviceEventSourceForTests([&]() -> std::unique_ptr<PipeSource> {
+    const std::size_t i = opens++;
+    if (i < plan.size() && plan[i] >= 0) return std::make_unique<PipeSource>(plan[i]);
+    errno = EACCES;
+    return nullptr;
+  });
+  Collector c;
+  auto listener = std::make_unique<DeviceChangeListener>(c.Post());
+  for (int* pipe : {first, second}) {
+    // Heard, and once the socket has failed, heard from a new monitor.
+    EXPECT_EQ(write(pipe[1], "e", 1), 1);
+    EXPECT_EQ(c.WaitFor(1).size(), 1u) << "not listening";
+    c.Take();
+    close(pipe[1]);
+  }
+  // The waits double while opening fails (from the first again, as the second monitor had
+  // delivered); the stop is heard in the middle of one.
+  for (int i = 0;
+       i < 300 && qv::sync::DebugOutputCaptured().find("in 1600 ms") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const auto stopping = std::chrono::steady_clock::now();
+  listener.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::milliseconds(800));
+  qv::devices::UseDeviceEventSourceForTests({});
+  qv::sync::SetDebugOutputToStderr(true);
+  EXPECT_EQ(opens, 7u);
+  for (int fd : {first[0], second[0]}) close(fd);
+  const std::string seen = qv::sync::DebugOutputCaptured();
+  std::size_t at = 0;
+  for (const char* line :
+       {"socket failed (hung up); listening again in 100 ms",
+        "(Permission denied); trying again in 200 ms", "listening to device events again",
+        "listening again in 100 ms", "in 200 ms", "in 400 ms", "in 800 ms", "in 1600 ms"}) {
+    at = seen.find(line, at);
+    ASSERT_NE(at, std::string::npos) << line << " not in order in:\n" << seen;
+  }
 }
 
 }  // namespace

@@ -3,11 +3,18 @@
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStringDecoder>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace qv::console {
+namespace {
+
+// Larger than any font the font dialog offers, small enough to lay out.
+constexpr LONG kMaxFontPixels = 1000;
+
+}  // namespace
 
 double ScreenDpi() {
   if (QScreen* s = QGuiApplication::primaryScreen()) return s->logicalDotsPerInchY();
@@ -66,6 +73,15 @@ std::optional<LOGFONTA> LogFontFromBytes(const QByteArray& bytes) {
   if (bytes.size() != qsizetype(sizeof(LOGFONTA))) return std::nullopt;
   LOGFONTA lf;
   std::memcpy(&lf, bytes.constData(), sizeof(lf));
+  // What LogFontFromFont writes: a terminated UTF-8 face name, a height and weight a font can
+  // have.
+  const char* end = static_cast<const char*>(std::memchr(lf.lfFaceName, 0, LF_FACESIZE));
+  if (end == nullptr) return std::nullopt;
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  const QString face = utf8(QByteArrayView(lf.lfFaceName, end - lf.lfFaceName));
+  if (utf8.hasError()) return std::nullopt;
+  if (lf.lfHeight < -kMaxFontPixels || lf.lfHeight > kMaxFontPixels) return std::nullopt;
+  if (lf.lfWeight < 0 || lf.lfWeight > 1000) return std::nullopt;
   return lf;
 }
 

@@ -46,7 +46,9 @@ LOGFONTA LogFontFromFont(const QFont& font);
 QFont FontFromLogFont(const LOGFONTA& record);
 
 QByteArray LogFontBytes(const LOGFONTA& record);
-// The record in a stored value; empty when the value is not exactly one record long.
+// The record in a stored value; empty when the value is not exactly one record long or is no
+// font (a face name without its end or not UTF-8, a height beyond 1000 pixels, a weight beyond
+// 1000).
 std::optional<LOGFONTA> LogFontFromBytes(const QByteArray& bytes);
 
 }  // namespace qv::console

@@ -23,6 +23,7 @@
 #include "platform/devices/device_watch.h"
 #include "platform/store/profile_store.h"
 #include "platform/sync/clock.h"
+#include "platform/sync/debug_output.h"
 #include "platform/sync/kernel_object.h"
 #include "platform/ui/qt/dialog_service.h"
 #include "platform/ui/qt/qt_ui.h"
@@ -166,10 +167,11 @@ bool CQuorvixDlg::OnInitDialog() {
 
   // 13. The log font: the stored one, else a copy of the log's own; tab stops; no text limit
   // (the log view has none).
-  if (auto record = qv::console::LogFontFromBytes(
-          qv::store::GetProfileBinary(kSettings, QStringLiteral("ConsoleFont"))
-              .value_or(QByteArray())))
-    logFont_ = qv::console::FontFromLogFont(*record);
+  const auto storedFont = qv::store::GetProfileBinary(kSettings, QStringLiteral("ConsoleFont"));
+  const auto record = storedFont ? qv::console::LogFontFromBytes(*storedFont) : std::nullopt;
+  if (storedFont && !record)
+    OutputDebugStringA("Stored log font is damaged: the log keeps its own font\n");
+  if (record) logFont_ = qv::console::FontFromLogFont(*record);
   else logFont_ = log_ ? log_->font() : font();
   ApplyLogFont(logFont_);
   if (log_) log_->SetTabStopDistance(Units().X(kLogTabStop));
@@ -211,6 +213,8 @@ void CQuorvixDlg::BindHandlers() {
 void CQuorvixDlg::RestoreMainPlacement(const QByteArray& stored) {
   WINDOWPLACEMENT wp;
   if (!qv::console::PlacementAt(stored, 0, &wp)) return;  // shorter than one record: ignored
+  // A damaged record: the default place, still pulled onto a screen.
+  if (!qv::console::IsSoundStoredPlacement(wp, 0)) GetWindowPlacement(this, &wp);
   const QSize current = qv::console::OuterSize(this);
   // Never smaller than the template; a damaged store may hold any numbers.
   qv::console::GiveOuterSize(wp.rcNormalPosition, current, true);
@@ -224,8 +228,10 @@ void CQuorvixDlg::RestorePanelPlacements(const QByteArray& stored) {
   for (int i = 0; i < 3; ++i) {
     WINDOWPLACEMENT wp;
     qv::console::PlacementAt(stored, i + 1, &wp);
+    // Only the position counts (a panel keeps its template size), so the size is given first.
     const QSize current = qv::console::OuterSize(panels[i]);
     qv::console::GiveOuterSize(wp.rcNormalPosition, current, false);
+    if (!qv::console::IsSoundStoredPlacement(wp, i + 1)) continue;
     wp.showCmd = SW_HIDE;
     SetWindowPlacement(panels[i], &wp);
   }

@@ -9,8 +9,11 @@
 #include <QWindow>
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
+
+#include "platform/sync/debug_output.h"
 
 namespace {
 
@@ -159,14 +162,36 @@ QRect OuterRectOf(const RECT& r) {
   const auto extent = [](LONG from, LONG to) {
     return int(std::clamp<std::int64_t>(std::int64_t(to) - std::int64_t(from), 1, QWIDGETSIZE_MAX));
   };
-  // right - left <= INT_MAX - left, so the last pixel is always within int.
-  return QRect(r.left, r.top, extent(r.left, r.right), extent(r.top, r.bottom));
+  // The right and bottom edges (left + width) stay within int: a corner at the end of the range
+  // moves back by the size (such a window is off every screen anyway).
+  const auto corner = [](LONG from, int size) {
+    return int(std::min<std::int64_t>(from, std::int64_t(std::numeric_limits<int>::max()) - size));
+  };
+  const int width = extent(r.left, r.right), height = extent(r.top, r.bottom);
+  return QRect(corner(r.left, width), corner(r.top, height), width, height);
+}
+
+const char* PlacementDamage(const WINDOWPLACEMENT& wp) {
+  if (wp.length != sizeof(WINDOWPLACEMENT)) return "wrong length";
+  if (wp.showCmd > kLastShowCommand) return "unknown show command";
+  const RECT& r = wp.rcNormalPosition;
+  const std::int64_t width = std::int64_t(r.right) - r.left;
+  const std::int64_t height = std::int64_t(r.bottom) - r.top;
+  if (width <= 0 || height <= 0) return "empty rectangle";
+  if (width > QWIDGETSIZE_MAX || height > QWIDGETSIZE_MAX) return "larger than any window";
+  return nullptr;
 }
 
 QRect PlaceWithinAreas(const QRect& outer, const QList<QRect>& areas) {
   if (areas.isEmpty()) return outer;
-  for (const QRect& area : areas)
-    if (Reachable(outer, area)) return outer;
+  for (const QRect& area : areas) {
+    if (!Reachable(outer, area)) continue;
+    // Larger than its screen's area along an axis: the area's extent there, within the area.
+    int x = outer.x(), y = outer.y(), width = outer.width(), height = outer.height();
+    if (width > area.width()) x = area.x(), width = area.width();
+    if (height > area.height()) y = area.y(), height = area.height();
+    return QRect(x, y, width, height);
+  }
   // The nearest screen: the one the window overlaps most, else the closest one.
   const QRect* nearest = &areas.front();
   std::int64_t bestOverlap = -1, bestDistance = std::numeric_limits<std::int64_t>::max();
@@ -208,6 +233,17 @@ bool PlacementAt(const QByteArray& block, int index, WINDOWPLACEMENT* placement)
   if (index < 0 || block.size() < offset + qsizetype(sizeof(WINDOWPLACEMENT))) return false;
   std::memcpy(placement, block.constData() + offset, sizeof(WINDOWPLACEMENT));
   return true;
+}
+
+bool IsSoundStoredPlacement(const WINDOWPLACEMENT& placement, int index) {
+  const char* damage = PlacementDamage(placement);
+  if (damage == nullptr) return true;
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "Stored window placement %d is damaged (%s): the window keeps its default place\n",
+                index, damage);
+  OutputDebugStringA(text);
+  return false;
 }
 
 }  // namespace qv::console

@@ -17,6 +17,7 @@ constexpr UINT SW_HIDE = 0;
 constexpr UINT SW_SHOWNORMAL = 1;
 constexpr UINT SW_SHOWMINIMIZED = 2;
 constexpr UINT SW_SHOWMAXIMIZED = 3;
+constexpr UINT kLastShowCommand = 11;  // SW_FORCEMINIMIZE
 
 struct WINDOWPLACEMENT {
   UINT length;
@@ -53,12 +54,19 @@ QSize OuterSize(QWidget* window);
 // enough (such a window is off every screen anyway).
 void GiveOuterSize(RECT& r, QSize size, bool atLeast);
 // The rectangle as an outer rectangle of at least 1 x 1 pixels, its size kept within what a
-// window can have (a right or bottom edge before its left or top gives the smallest size).
+// window can have (a right or bottom edge before its left or top gives the smallest size), and
+// its right and bottom edges within int.
 QRect OuterRectOf(const RECT& rect);
 
+// Why a stored record cannot be a window's placement (a wrong length, an unknown show command,
+// an empty or reversed rectangle, one larger than any window); nullptr for a sound record.
+// Position is no damage: a window off every screen is pulled onto one.
+const char* PlacementDamage(const WINDOWPLACEMENT& placement);
+
 // Where a window of outer rectangle `outer` goes, given the available areas of the screens (the
-// screen without task bars and panels). A window that the user can reach stays as it is: its
-// top edge (the title bar) lies inside an area, with a grip's width of it inside horizontally.
+// screen without task bars and panels). A window that the user can reach stays where it is: its
+// top edge (the title bar) lies inside an area, with a grip's width of it inside horizontally;
+// only where it is larger than that area does it get the area's extent, within the area.
 // Any other window is pulled into the area of the nearest screen (the one it overlaps most, else
 // the closest one), keeping its size when it fits; a window larger than the area gets the area's
 // size. No areas: the rectangle as it is.
@@ -69,5 +77,8 @@ QRect PlaceOnScreens(const QRect& outer);
 QByteArray PlacementBytes(const WINDOWPLACEMENT& placement);
 // The record at index in a block of records; false when the block is too short for it.
 bool PlacementAt(const QByteArray& block, int index, WINDOWPLACEMENT* placement);
+// Whether record `index` read from the store is sound; a damaged one (PlacementDamage) is traced,
+// and its window keeps its default place.
+bool IsSoundStoredPlacement(const WINDOWPLACEMENT& placement, int index);
 
 }  // namespace qv::console

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/store/profile_store.h"
+#include "platform/sync/debug_output.h"
 
 QString MruList::KeyName(int position) const {
   char name[64];
@@ -21,7 +22,21 @@ void MruList::Load(const QString& section, const char* keyFormat, int capacity) 
   entries_.clear();
   for (int i = 0; i < capacity_; ++i) {
     const QString value = qv::store::GetProfileString(section_, KeyName(i));
-    if (!value.isEmpty()) entries_ << value;
+    if (value.isEmpty()) continue;
+    // What Add keeps is one line of an edit field, each text once: anything else is damage.
+    const bool oneLine = !value.contains(QLatin1Char('\r')) && !value.contains(QLatin1Char('\n')) &&
+                         !value.contains(QChar(0));
+    const char* damage = value.size() > kMaxEntryLength ? "too long"
+                         : !oneLine                     ? "not one line"
+                         : entries_.contains(value)     ? "a repeated entry"
+                                                        : nullptr;
+    if (damage == nullptr) {
+      entries_ << value;
+      continue;
+    }
+    const std::string text = "Stored history entry " + (section_ + '/' + KeyName(i)).toStdString() +
+                             " is " + damage + ": left out\n";
+    OutputDebugStringA(text.c_str());
   }
 }
 

@@ -11,7 +11,12 @@
 
 class MruList {
  public:
+  // The longest entry read back: what an edit field can hold.
+  static constexpr int kMaxEntryLength = 32767;
+
   // Remembers where the list lives and reads its non-empty entries from positions 0..capacity-1.
+  // A damaged entry (longer than kMaxEntryLength, more than one line, a repeat) is traced and
+  // left out.
   void Load(const QString& section, const char* keyFormat, int capacity);
   // Puts text at the head, removing an equal entry first. An empty text is never kept.
   void Add(const QString& text);

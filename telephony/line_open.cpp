@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/comm/port_names.h"
+#include "platform/sync/debug_output.h"
 #include "platform/ui/message_box.h"
 #include "support/reporting/checked_call.h"
 #include "support/reporting/error_reporting.h"
@@ -75,6 +76,15 @@ bool Skipped(std::initializer_list<LONG> skip, LONG result) {
   return std::find(skip.begin(), skip.end(), result) != skip.end();
 }
 
+void TraceDeviceLeftOut(DWORD id) {
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "Telephony: LINE_CREATE for device %u, beyond the %u line devices searched: left "
+                "out\n",
+                unsigned(id), unsigned(kMaxLineDevices));
+  OutputDebugStringA(text);
+}
+
 }  // namespace
 
 TelephonyLineOpen::TelephonyLineOpen(LineOpenHost& host) : host_(host) {}
@@ -85,10 +95,21 @@ TelephonyLineOpen::~TelephonyLineOpen() {
 
 void TelephonyLineOpen::Initialize() {
   g_target = this;
+  DWORD count = 0;
   qv::support::CheckTapiResult(kSourceModule, [&] {
-    return lineInitialize(&hLineApp, nullptr, &TelephonyLineOpen::OnLineCallback, nullptr,
-                          &lineDeviceCount);
+    return lineInitialize(&hLineApp, nullptr, &TelephonyLineOpen::OnLineCallback, nullptr, &count);
   });
+  lineDeviceCount = BoundedCount(count);
+}
+
+DWORD TelephonyLineOpen::BoundedCount(DWORD count) {
+  if (count <= kMaxLineDevices) return count;
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "Telephony: lineInitialize gave %u line devices; only the first %u are searched\n",
+                unsigned(count), unsigned(kMaxLineDevices));
+  OutputDebugStringA(text);
+  return kMaxLineDevices;
 }
 
 void TelephonyLineOpen::Shutdown() {
@@ -182,9 +203,43 @@ bool TelephonyLineOpen::TryDevice(DWORD deviceId, const std::string& portName) {
   params.dwMinRate = 0;
   params.dwMaxRate = 0;
   params.dwMediaMode = LINEMEDIAMODE_DATAMODEM;
-  qv::support::CheckTapiResult(kSourceModule,
-                               [&] { return lineMakeCall(hLine, &hCall, nullptr, 0, &params); });
+  attempt_ = Attempt{true, lineName, 0, 0};
+  const LONG request = qv::support::CheckTapiResult(kSourceModule, [&] {
+    return lineMakeCall(hLine, &hCall, nullptr, 0, &params);
+  });
+  // A call refused at once ends the attempt here; otherwise its reply or its states end it.
+  if (request < 0) EndFailedAttempt(0);
+  else attempt_.request = DWORD(request);
   return true;
+}
+
+void TelephonyLineOpen::EndFailedAttempt(HCALL call) {
+  const std::string name = attempt_.lineName;
+  attempt_ = Attempt{};
+  if (call != 0) {
+    qv::support::CheckTapiResult(kSourceModule, [&] { return lineDeallocateCall(call); });
+    if (hCall == call) hCall = 0;
+  }
+  qv::support::CheckTapiResult(kSourceModule, [&] { return lineClose(hLine); });
+  hLine = 0;
+  char text[1024];
+  std::snprintf(text, sizeof text, kCallEndedFormat, name.c_str());
+  host_.LogText(text);
+}
+
+void TelephonyLineOpen::OnCallState(DWORD call, DWORD state) {
+  // The attempt's call: the first call state after the request, or the handle the service gave.
+  if (attempt_.pending && attempt_.call == 0 && call != 0 && (hCall == 0 || hCall == call))
+    attempt_.call = call;
+  const bool ours = attempt_.pending && call != 0 && call == attempt_.call;
+  if (state == LINECALLSTATE_CONNECTED) {
+    // Connected: the call and its line stay until the port closes.
+    if (ours) attempt_ = Attempt{};
+    OnCallConnected();
+    return;
+  }
+  hCall = 0;
+  if (ours && state == LINECALLSTATE_IDLE) EndFailedAttempt(call);
 }
 
 void TelephonyLineOpen::ReleaseCall() {
@@ -240,16 +295,24 @@ void TelephonyLineOpen::HandleLineMessage(DWORD hDevice, DWORD dwMsg, DWORD dwPa
       // The service asks every application to register again.
       if (dwParam1 == LINEDEVSTATE_REINIT && dwParam2 == 0) {
         qv::support::CheckTapiResult(kSourceModule, [&] { return lineShutdown(hLineApp); });
+        // The registration's line and call went with it: a close must not release them again.
+        hLine = 0;
+        hCall = 0;
+        attempt_ = Attempt{};
         Initialize();
       }
       break;
     case LINE_CREATE:
-      if (dwParam1 >= lineDeviceCount) lineDeviceCount = dwParam1 + 1;
+      if (dwParam1 >= kMaxLineDevices) TraceDeviceLeftOut(dwParam1);
+      else if (dwParam1 >= lineDeviceCount) lineDeviceCount = dwParam1 + 1;
       break;
-    case LINE_CALLSTATE:
-      if (dwParam1 == LINECALLSTATE_CONNECTED) OnCallConnected();
-      else hCall = 0;
+    case LINE_REPLY:
+      // The request that placed the call failed: there is no call, only its line.
+      if (attempt_.pending && attempt_.request != 0 && dwParam1 == attempt_.request &&
+          static_cast<LONG>(dwParam2) < 0)
+        EndFailedAttempt(0);
       break;
+    case LINE_CALLSTATE: OnCallState(hDevice, dwParam1); break;
     default: break;
   }
 }

@@ -41,6 +41,12 @@ inline constexpr const char* kDataModemClass = "comm/datamodem";
 
 // The longest variable-size record accepted from the service; a larger need is a damaged answer.
 inline constexpr DWORD kMaxRecordSize = 64 * 1024;
+// The most line devices searched: a count or a new device's ID beyond it is a damaged answer
+// (traced and left out), never a search of billions of IDs on the console's thread.
+inline constexpr DWORD kMaxLineDevices = 256;
+// Logged when a call ended without having connected and its line was closed.
+inline constexpr const char* kCallEndedFormat =
+    "The call on TAPI device \"%s\" ended without connecting: its line is closed";
 
 class TelephonyLineOpen {
  public:
@@ -74,8 +80,22 @@ class TelephonyLineOpen {
   // Tries one device; true when it matched and the call was placed.
   bool TryDevice(DWORD deviceId, const std::string& portName);
   void OnCallConnected();
+  void OnCallState(DWORD call, DWORD state);
+  // A placed call that will not connect: the call (when there is one) and its line go back to
+  // the service, and the log says so.
+  void EndFailedAttempt(HCALL call);
+  // A device count from the service, within kMaxLineDevices.
+  DWORD BoundedCount(DWORD count);
 
   LineOpenHost& host_;
+  // The call placed by the last "Open with TAPI" until it connects or ends: its line's name, the
+  // request that places it and its handle once known.
+  struct Attempt {
+    bool pending = false;
+    std::string lineName;
+    DWORD request = 0;
+    HCALL call = 0;
+  } attempt_;
 };
 
 // The trace line of one message, as the console logs it.

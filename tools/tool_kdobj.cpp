@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QValidator>
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
@@ -104,6 +105,38 @@ bool IsRawCategory(const QString& category) {
          category == QLatin1String("VTODO");
 }
 
+// Drops whole characters just before `end` until the text takes at most `budget` bytes in the
+// encoding its command is sent in; false when the characters before `end` are not enough.
+bool FitBytes(QString& text, int& end, int budget) {
+  while (text.toLocal8Bit().size() > budget) {
+    if (end <= 0) return false;
+    const int n =
+        end >= 2 && text[end - 1].isLowSurrogate() && text[end - 2].isHighSurrogate() ? 2 : 1;
+    text.remove(end - n, n);
+    end -= n;
+  }
+  return true;
+}
+
+QString CutToBytes(QString text, int budget) {
+  int end = int(text.size());
+  FitBytes(text, end, budget);
+  return text;
+}
+
+// A field whose text goes into a command caption of fixed byte size: what is typed or pasted
+// beyond the room left is cut where it was put in (a character is never split).
+class ByteBudgetValidator : public QValidator {
+ public:
+  ByteBudgetValidator(int budget, QObject* parent) : QValidator(parent), budget_(budget) {}
+  State validate(QString& input, int& pos) const override {
+    return FitBytes(input, pos, budget_) ? Acceptable : Invalid;
+  }
+
+ private:
+  int budget_;
+};
+
 // Runs a callback whenever the watched window hides: the format list's pop-up closing, chosen
 // or cancelled.
 class HideWatcher : public QObject {
@@ -132,6 +165,9 @@ CToolKDOBJ::CToolKDOBJ(qv::ui::TemplateDialog* console)
       GetProfileString(kSection, QStringLiteral("KDOBJ_FileName"), QStringLiteral("test.wav"));
   category_ = GetProfileString(kSection, QStringLiteral("KPSL_Category"), QStringLiteral("SOUNDS"));
   type_ = GetProfileString(kSection, QStringLiteral("KPSW_Type"), QStringLiteral("WAV"));
+  // A longer stored value is cut to what its command has room for.
+  category_ = CutToBytes(category_, kCategoryMax);
+  type_ = CutToBytes(type_, kTypeMax);
   format_ = QString::number(GetProfileInt(kSection, QStringLiteral("KDOBJ_Type"), 1));
   BindHandlers();
 }
@@ -196,9 +232,11 @@ bool CToolKDOBJ::OnInitDialog() {
     combo->setCompleter(nullptr);
   }
   // A type or category longer than this would not fit the command's caption: the field takes
-  // no more (a longer stored value is cut when it is put in).
+  // no more. The caption's room is counted in the bytes sent, so "é" takes two.
   type->lineEdit()->setMaxLength(kTypeMax);
   category->lineEdit()->setMaxLength(kCategoryMax);
+  type->setValidator(new ByteBudgetValidator(kTypeMax, type));
+  category->setValidator(new ByteBudgetValidator(kCategoryMax, category));
 
   format->view()->setMinimumWidth(kFormatDropWidth);
   type->view()->setMinimumWidth(kTypeDropWidth);

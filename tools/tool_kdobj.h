@@ -43,10 +43,10 @@ class CToolKDOBJ : public CToolPanel {
   static constexpr int kToggleId = IDC_TOOL_KDOBJ;
   // Posted to itself: trim the object format field back to its number.
   static constexpr UINT WM_TRIM_FORMAT = WM_APP + 1;
-  // Longest caption a command button carries.
+  // Longest caption a command button carries, in the bytes its command sends.
   static constexpr int kCaptionMax = 99;
-  // The longest type and category the fields take, so that the write and list commands stay
-  // within kCaptionMax with any byte count (at most 20 digits).
+  // The longest type and category the fields take, in bytes as sent, so that the write and list
+  // commands stay within kCaptionMax with any byte count (at most 20 digits).
   static constexpr int kTypeMax = kCaptionMax - 11 - 20;  // AT+KPSW="",<count>
   static constexpr int kCategoryMax = kCaptionMax - 24;   // AT+CSCS="GSM";+KPSL="",1
   // What "Title" sends: the product name, which the fixed command of 1011 announces as 8 bytes.

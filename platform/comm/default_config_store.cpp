@@ -12,6 +12,7 @@
 
 #include "platform/comm/dcb_rules.h"
 #include "platform/comm/port_names.h"
+#include "platform/sync/debug_output.h"
 #include "platform/sync/last_error.h"
 
 namespace qv::comm {
@@ -39,19 +40,28 @@ std::string DefaultConfigFolder() {
 }
 
 bool LoadDefaultConfig(const std::string& device, std::string* bytes) {
-  std::ifstream in(DefaultConfigFolder() + "/" + ConfigFileName(device) + ".commconfig",
-                   std::ios::binary);
+  const std::string path = DefaultConfigFolder() + "/" + ConfigFileName(device) + ".commconfig";
+  std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (data.size() < kHeader || data.size() > kLargest) return false;
-  COMMCONFIG head;
-  std::memcpy(&head, data.data(), kHeader);
-  if (head.dwProviderSize != 0 &&
-      (head.dwProviderOffset < kHeader ||
-       std::uint64_t{head.dwProviderOffset} + head.dwProviderSize > data.size())) {
+  const char* damage = nullptr;
+  COMMCONFIG head{};
+  if (data.size() < kHeader || data.size() > kLargest) {
+    damage = "not a record's size";
+  } else {
+    std::memcpy(&head, data.data(), kHeader);
+    if (head.dwProviderSize != 0 &&
+        (head.dwProviderOffset < kHeader ||
+         std::uint64_t{head.dwProviderOffset} + head.dwProviderSize > data.size()))
+      damage = "provider data outside the record";
+    else if (ValidateDcb(head.dcb) != ERROR_SUCCESS) damage = "line settings no port takes";
+  }
+  if (damage != nullptr) {
+    // The built-in default serves instead; the file stays for a look (the next save replaces it).
+    OutputDebugStringA(
+        (path + " is damaged (" + damage + "): the built-in default is used\n").c_str());
     return false;
   }
-  if (ValidateDcb(head.dcb) != ERROR_SUCCESS) return false;
   *bytes = std::move(data);
   return true;
 }

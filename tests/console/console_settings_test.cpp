@@ -14,6 +14,7 @@
 #include "console/window_placement.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
+#include "platform/sync/debug_output.h"
 #include "tests/console/console_fixture.h"
 #include "tools/tool_kdobj.h"
 #include "tools/tool_states.h"
@@ -247,10 +248,11 @@ TEST_F(ConsoleTest, MaximisedComesBackNormalAndSmallIsEnlarged) {
 }
 
 TEST_F(ConsoleTest, LargerStoredWindowKeepsItsSize) {
+  // Larger than the template, within the screen (800 x 800 offscreen).
   qv::store::WriteProfileBinary(kSettings, "WindowPlacement",
-                                Placement(10, 20, 10 + 900, 20 + 700, SW_SHOWNORMAL));
+                                Placement(0, 20, 0 + 800, 20 + 760, SW_SHOWNORMAL));
   CQuorvixDlg& dlg = Open();
-  EXPECT_EQ(dlg.frameGeometry(), QRect(10, 20, 900, 700));
+  EXPECT_EQ(dlg.frameGeometry(), QRect(0, 20, 800, 760));
   // One record only: the panels keep their template places.
   EXPECT_NE(dlg.KdobjPanel()->frameGeometry().topLeft(), QPoint(0, 0));
   Close();
@@ -267,7 +269,7 @@ TEST_F(ConsoleTest, ShortPlacementRecordsAreIgnored) {
   }
   // 30 bytes: not even the main record.
   qv::store::WriteProfileBinary(kSettings, "WindowPlacement",
-                                Placement(111, 222, 2000, 2000, SW_SHOWNORMAL).left(30));
+                                Placement(111, 222, 500, 500, SW_SHOWNORMAL).left(30));
   {
     CQuorvixDlg& dlg = Open();
     EXPECT_EQ(dlg.frameGeometry().topLeft(), defaultPos);
@@ -275,7 +277,7 @@ TEST_F(ConsoleTest, ShortPlacementRecordsAreIgnored) {
   }
   // 44 bytes plus part of a second record: the main dialog only.
   qv::store::WriteProfileBinary(kSettings, "WindowPlacement",
-                                Placement(111, 222, 2000, 2000, SW_SHOWNORMAL) +
+                                Placement(111, 222, 500, 500, SW_SHOWNORMAL) +
                                     Placement(5, 5, 9, 9, 1).left(20));
   CQuorvixDlg& dlg = Open();
   EXPECT_EQ(dlg.frameGeometry().topLeft(), QPoint(111, 222));
@@ -286,6 +288,59 @@ TEST_F(ConsoleTest, DamagedFontRecordFallsBackToTheLogsFont) {
   qv::store::WriteProfileBinary(kSettings, "ConsoleFont", QByteArray(12, '\x7f'));
   CQuorvixDlg& dlg = Open();
   EXPECT_EQ(dlg.LogFont().family(), dlg.DialogFont().family());
+}
+
+// Records of the right size that hold no placement, no font or no history entry: each is
+// traced and its default used, and the console starts.
+TEST_F(ConsoleTest, DamagedStoredRecordsAreTracedAndGiveTheirDefaults) {
+  const auto font = [](auto change) {
+    LOGFONTA lf = qv::console::LogFontFromFont(QFont(QStringLiteral("DejaVu Sans Mono")));
+    change(lf);
+    return qv::console::LogFontBytes(lf);
+  };
+  const auto placement = [](auto change) {
+    WINDOWPLACEMENT wp{sizeof wp, 0, SW_SHOWNORMAL, {}, {}, {111, 222, 500, 500}};
+    change(wp);
+    return qv::console::PlacementBytes(wp);
+  };
+  const struct {
+    const char* section;
+    const char* entry;
+    QVariant value;
+    const char* trace;
+  } cases[] = {
+      {"Settings", "ConsoleFont", font([](LOGFONTA& lf) { std::memset(lf.lfFaceName, 'A', 32); }),
+       "Stored log font is damaged"},
+      {"Settings", "ConsoleFont", font([](LOGFONTA& lf) { lf.lfHeight = -5000000; }),
+       "Stored log font is damaged"},
+      {"Settings", "WindowPlacement", placement([](WINDOWPLACEMENT& wp) { wp.showCmd = 77; }),
+       "placement 0 is damaged (unknown show command)"},
+      {"Settings", "WindowPlacement",
+       placement([](WINDOWPLACEMENT& wp) { wp.rcNormalPosition.right = 0; }),
+       "placement 0 is damaged (empty rectangle)"},
+      {"Settings", "WindowPlacement",
+       placement([](WINDOWPLACEMENT& wp) { wp.rcNormalPosition.bottom = 0x7FFFFFFF; }),
+       "placement 0 is damaged (larger than any window)"},
+      {"SendMRU", "0", QString(40000, QLatin1Char('x')), "SendMRU/0 is too long"},
+      {"SendMRU", "0", QStringLiteral("AT\r\nATZ"), "SendMRU/0 is not one line"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.trace);
+    qv::store::RemoveProfileEntry(kSettings, "ConsoleFont");
+    qv::store::RemoveProfileEntry(kSettings, "WindowPlacement");
+    qv::store::RemoveProfileEntry("SendMRU", "0");
+    if (c.value.typeId() == QMetaType::QByteArray)
+      qv::store::WriteProfileBinary(c.section, c.entry, c.value.toByteArray());
+    else qv::store::WriteProfileString(c.section, c.entry, c.value.toString());
+    qv::sync::ClearDebugOutputCapture();
+    CQuorvixDlg& dlg = Open();
+    EXPECT_NE(qv::sync::DebugOutputCaptured().find(c.trace), std::string::npos)
+        << qv::sync::DebugOutputCaptured();
+    EXPECT_EQ(dlg.LogFont().family(), dlg.DialogFont().family());
+    EXPECT_NE(dlg.frameGeometry().topLeft(), QPoint(111, 222));
+    EXPECT_EQ(dlg.Item<QComboBox>(IDC_SENDLINE_TEXT)->count(), 0);
+    Close();
+  }
 }
 
 TEST(LogFontRecord, RoundTripsTheFont) {

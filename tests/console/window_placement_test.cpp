@@ -2,6 +2,7 @@
 // monitor that is gone, or with damaged numbers, come back on a screen with their size.
 #include <QGuiApplication>
 #include <QScreen>
+#include <cstdint>
 #include <limits>
 
 #include "console/window_placement.h"
@@ -80,9 +81,20 @@ TEST(WindowPlacement, DamagedRectanglesNeverOverflow) {
   const QRect corner = OuterRectOf(RECT{kMax - 5, kMax - 5, kMax, kMax});
   EXPECT_EQ(corner, QRect(kMax - 5, kMax - 5, 5, 5));
 
+  // At the very end of the range the right and bottom edges (left + width) still fit in int.
+  for (const RECT& r : {RECT{kMax, kMax, kMax, kMax}, RECT{kMax, kMax, 0, 0}}) {
+    const QRect outer = OuterRectOf(r);
+    EXPECT_LE(std::int64_t(outer.x()) + outer.width(), kMax);
+    EXPECT_LE(std::int64_t(outer.y()) + outer.height(), kMax);
+  }
+
   const QList<QRect> areas{QRect(0, 0, 1024, 768)};
   EXPECT_EQ(PlaceWithinAreas(corner, areas), QRect(1019, 763, 5, 5));
   EXPECT_EQ(PlaceWithinAreas(huge, areas), areas.front());
+  // A title bar on the screen does not keep a window larger than the screen.
+  EXPECT_EQ(PlaceWithinAreas(QRect(10, 10, QWIDGETSIZE_MAX, QWIDGETSIZE_MAX), areas),
+            areas.front());
+  EXPECT_EQ(PlaceWithinAreas(QRect(10, 10, 5000, 400), areas), QRect(0, 10, 1024, 400));
 }
 
 // The console and its panels restored from placements that lie off the screen or overflow.
@@ -100,12 +112,17 @@ TEST_F(ConsoleTest, PlacementsOffTheScreenOrOverflowingComeBackOnIt) {
   const struct {
     QByteArray main;
     const char* what;
+    bool largerThanTheScreen = false;
   } cases[] = {
       {Placement(area.right() + 4000, area.bottom() + 3000, area.right() + 4000 + 100,
                  area.bottom() + 3000 + 100),
        "off the screen"},
       {Placement(kMax - 10, kMax - 10, kMin, kMin), "overflowing"},
       {Placement(kMin, kMin, kMin + 10, kMin + 10), "at the low end"},
+      {Placement(area.x(), area.y(), area.x() + 5000, area.y() + 4000), "5000 x 4000", true},
+      {Placement(area.x() + 10, area.y() + 10, area.x() + 10 + QWIDGETSIZE_MAX,
+                 area.y() + 10 + QWIDGETSIZE_MAX),
+       "16777215 x 16777215", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -119,7 +136,8 @@ TEST_F(ConsoleTest, PlacementsOffTheScreenOrOverflowingComeBackOnIt) {
     CQuorvixDlg& dlg = Open();
     EXPECT_TRUE(Inside(dlg.frameGeometry(), area))
         << dlg.frameGeometry().x() << "," << dlg.frameGeometry().y();
-    EXPECT_EQ(dlg.frameGeometry().size(), templateSize) << "never smaller than the template";
+    EXPECT_EQ(dlg.frameGeometry().size(), c.largerThanTheScreen ? area.size() : templateSize)
+        << "never smaller than the template, never larger than the screen";
     for (QWidget* panel :
          {static_cast<QWidget*>(dlg.TestsPanel()), static_cast<QWidget*>(dlg.StatesPanel()),
           static_cast<QWidget*>(dlg.KdobjPanel())}) {

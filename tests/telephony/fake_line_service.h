@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -29,6 +30,8 @@ struct FakeLineService {
   std::vector<FakeDevice> devices;
   LONG initializeResult = 0;
   LONG openResult = 0;
+  LONG makeCallResult = 0;               // a failure of lineMakeCall (0: the request goes out)
+  std::optional<DWORD> initializeCount;  // the count lineInitialize gives (else the devices')
   HLINEAPP nextApp = 0x100;
   HLINE nextLine = 0x200;
   LONG callIdResult = 0;  // lineGetID "comm/datamodem" on the call
@@ -112,13 +115,14 @@ inline LONG Initialize(HLINEAPP* app, HINSTANCE, LINECALLBACK cb, const char*, D
   s.calls.push_back("lineInitialize");
   if (s.initializeResult != 0) return s.initializeResult;
   *app = ++s.nextApp;
-  *count = DWORD(s.devices.size());
+  *count = s.initializeCount.value_or(DWORD(s.devices.size()));
   s.callback = cb;
   return 0;
 }
 inline LONG MakeCall(HLINE line, HCALL* call, const char*, DWORD, const LINECALLPARAMS* params) {
   auto& s = *FakeLineService::Current();
   s.calls.push_back("lineMakeCall " + Hex(line));
+  if (s.makeCallResult != 0) return s.makeCallResult;
   s.lastCallParams = *params;
   s.callTarget = call;
   return 7;  // a request identifier

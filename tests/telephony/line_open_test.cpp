@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sync/debug_output.h"
 #include "telephony/line_open.h"
 #include "tests/common/scripted_boxes.h"
 #include "tests/telephony/fake_line_service.h"
@@ -147,7 +148,66 @@ TEST_F(LineOpenTest, LineCreateRaisesTheCountAndTheNextSearchTriesTheNewIds) {
   EXPECT_EQ(Calls()[7], "lineNegotiateAPIVersion 7");
 }
 
-TEST_F(LineOpenTest, ReinitRegistersAgainAndLeavesTheLineAndCall) {
+TEST_F(LineOpenTest, DeviceCountsAndIdsBeyondTheBoundAreTracedAndLeftOut) {
+  const DWORD kMax = qv::telephony::kMaxLineDevices;
+  const struct {
+    DWORD initialized, created, count;
+  } cases[] = {
+      {0xFFFFFFFFu, 3, kMax},  // a search of billions of IDs on the console's thread
+      {2, 0xFFFFFFFEu, 2},     // would make the count 0xFFFFFFFF
+      {2, 0xFFFFFFFFu, 2},     // would wrap it to 0
+      {2, kMax - 1, kMax},     // the last ID searched
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.created);
+    Service().initializeCount = c.initialized;
+    TelephonyLineOpen line(host_);
+    qv::sync::ClearDebugOutputCapture();
+    line.Initialize();
+    Message(0, LINE_CREATE, c.created);
+    EXPECT_EQ(line.lineDeviceCount, c.count);
+    EXPECT_EQ(!qv::sync::DebugOutputCaptured().empty(), c.initialized > kMax || c.created >= kMax);
+  }
+}
+
+TEST_F(LineOpenTest, ACallThatEndsWithoutConnectingClosesItsLineAndSaysSo) {
+  enum Ending { kBusyPort, kFailedRequest, kRefusedAtOnce };
+  Devices({{0, 0, "COM5", "Phone modem"}});
+  for (const Ending ending : {kBusyPort, kFailedRequest, kRefusedAtOnce}) {
+    SCOPED_TRACE(ending);
+    Service().makeCallResult = ending == kRefusedAtOnce ? LINEERR_CALLUNAVAIL : 0;
+    TelephonyLineOpen line(host_);
+    line.Initialize();
+    if (ending == kRefusedAtOnce) boxes_.Answer(IDIGNORE);
+    Calls().clear();
+    line.OpenWithTapi();
+    if (ending == kBusyPort) {
+      // The service gives the call, then cannot open the port: disconnected, then idle.
+      line.hCall = 0x301;
+      Message(0x301, LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL);
+      Message(0x301, LINE_CALLSTATE, LINECALLSTATE_IDLE);
+      EXPECT_EQ(Service().Count("lineDeallocateCall 0x301"), 1);
+    } else if (ending == kFailedRequest) {
+      Message(0, LINE_REPLY, 7, DWORD(LINEERR_CALLUNAVAIL));
+    }
+    EXPECT_EQ(Service().Count("lineClose 0x201"), 1);
+    EXPECT_EQ(line.hLine | line.hCall, 0u) << "nothing left for the close";
+    EXPECT_EQ(host_.log.back(), "The call on TAPI device \"Phone modem\" ended without "
+                                "connecting: its line is closed");
+  }
+  // A call that connected keeps its line when it goes idle: the close releases it.
+  Service().makeCallResult = 0;
+  TelephonyLineOpen line(host_);
+  line.Initialize();
+  Calls().clear();
+  line.OpenWithTapi();
+  line.hCall = 0x302;
+  Message(0x302, LINE_CALLSTATE, LINECALLSTATE_CONNECTED, 0, 0);
+  Message(0x302, LINE_CALLSTATE, LINECALLSTATE_IDLE);
+  EXPECT_EQ(Service().Count("lineClose"), 0);
+}
+
+TEST_F(LineOpenTest, ReinitRegistersAgainAndDropsTheStaleLineAndCall) {
   Devices({{}});
   TelephonyLineOpen line(host_);
   line.Initialize();
@@ -163,8 +223,13 @@ TEST_F(LineOpenTest, ReinitRegistersAgainAndLeavesTheLineAndCall) {
   EXPECT_EQ(Calls(), (std::vector<std::string>{"lineShutdown 0x" + fake::Hex(first).substr(2),
                                                "lineInitialize"}));
   EXPECT_NE(line.hLineApp, first);
-  EXPECT_EQ(line.hLine, 0x201u);
-  EXPECT_EQ(line.hCall, 0x301u);
+  // The old registration's line and call are gone with it: the close releases nothing.
+  EXPECT_EQ(line.hLine, 0u);
+  EXPECT_EQ(line.hCall, 0u);
+  Calls().clear();
+  line.ReleaseCall();
+  EXPECT_TRUE(Calls().empty());
+  EXPECT_EQ(boxes_.Count(), 0u);
 }
 
 TEST_F(LineOpenTest, TheConnectedCallsHandleBecomesThePort) {

@@ -175,6 +175,37 @@ TEST_F(KdobjTest, TypesAndCategoriesStopWhereTheirCommandWouldPass99Characters) 
   EXPECT_TRUE(Caption(IDC_KPSW_CMD).endsWith("\",130"));
 }
 
+TEST_F(KdobjTest, TheCaptionLimitCountsTheBytesSentNotTheCharacters) {
+  const QString e(QChar(0xE9));                                // "é": two bytes on the wire
+  const QString clef = QString::fromUtf8("\xF0\x9D\x84\x9E");  // four bytes, two UTF-16 units
+  qv::store::WriteProfileString(kSettings, "KPSL_Category", e.repeated(120));
+  qv::store::WriteProfileString(kSettings, "KPSW_Type", clef.repeated(40));
+  Open();
+  WriteBytes("big.wav", Bytes(100, 1));
+  Type(IDC_KDOBJ_FILE, "big.wav");
+  const struct {
+    int field, command, room;
+  } cases[] = {{IDC_KPSL_CATEGORY, IDC_KPSL_CMD, CToolKDOBJ::kCategoryMax},
+               {IDC_KPSW_TYPE, IDC_KPSW_CMD, CToolKDOBJ::kTypeMax}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.field);
+    QLineEdit* edit = Combo(c.field)->lineEdit();
+    const auto bytes = [&] { return edit->text().toLocal8Bit().size(); };
+    EXPECT_LE(bytes(), c.room) << "a long stored value is cut";
+    EXPECT_FALSE(edit->text().back().isHighSurrogate());
+    // Pasted and typed text beyond the room is cut where it goes in.
+    edit->clear();
+    edit->insert(QStringLiteral("AB") + e.repeated(100));
+    EXPECT_EQ(bytes(), c.room - c.room % 2) << edit->text().toStdString();
+    EXPECT_TRUE(edit->text().startsWith("AB"));
+    edit->setCursorPosition(1);
+    edit->insert(e);
+    EXPECT_TRUE(edit->text().startsWith("AB")) << "a character that does not fit is refused";
+    QCoreApplication::processEvents();
+    EXPECT_LE(Caption(c.command).toLocal8Bit().size(), CToolKDOBJ::kCaptionMax);
+  }
+}
+
 TEST_F(KdobjTest, AChosenFormatRowIsTrimmedToItsNumber) {
   Open();
   QCoreApplication::processEvents();

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/sync/debug_output.h"
 #include "tests/platform/comm/comm_test_support.h"
 
 namespace qv::comm::testing {
@@ -71,8 +72,11 @@ TEST(DefaultConfig, DamagedFileFallsBackToTheBuiltInDefault) {
   std::vector<std::uint8_t> buffer(1076);
   auto* config = reinterpret_cast<COMMCONFIG*>(buffer.data());
   DWORD size = 1076;
+  qv::sync::ClearDebugOutputCapture();
   ASSERT_TRUE(GetDefaultCommConfigA("vloop0", config, &size));
   EXPECT_EQ(config->dcb.BaudRate, 9600u);
+  EXPECT_NE(qv::sync::DebugOutputCaptured().find("vloop0.commconfig is damaged"),
+            std::string::npos);
 }
 
 }  // namespace

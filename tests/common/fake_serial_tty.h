@@ -34,7 +34,7 @@ class FakeSerialTty {
     qv::comm::SetTtyWrapper(pty_.path(), [state = state_](std::unique_ptr<qv::comm::Tty> kernel) {
       return std::unique_ptr<qv::comm::Tty>(new Tty(std::move(kernel), state));
     });
-    if (echo) echo_ = std::thread([this] { Echo(); });
+    if (echo) echo_ = std::thread([this] { pty_.EchoUntil(stop_); });
   }
   ~FakeSerialTty() {
     if (pty_.ok()) qv::comm::SetTtyWrapper(pty_.path(), {});
@@ -220,17 +220,6 @@ class FakeSerialTty {
     bool stop_ = false;  // under state_->mu
     std::thread drain_;
   };
-
-  void Echo() {
-    while (!stop_) {
-      pollfd p{pty_.master(), POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
-      char buffer[4096];
-      const ssize_t n = ::read(pty_.master(), buffer, sizeof buffer);
-      if (n > 0) [[maybe_unused]]
-        auto w = ::write(pty_.master(), buffer, n);
-    }
-  }
 
   PtyPair pty_;
   std::shared_ptr<State> state_ = std::make_shared<State>();

@@ -54,6 +54,19 @@ class PtyPair {
     return Write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   }
 
+  // The far end as a loop-back: sends back what the terminal side sent, until stop is set.
+  template <class Flag>
+  void EchoUntil(const Flag& stop) {
+    while (!stop) {
+      pollfd p{master_, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = ::read(master_, buffer, sizeof buffer);
+      if (n > 0) [[maybe_unused]]
+        auto w = ::write(master_, buffer, n);
+    }
+  }
+
   // Reads what the terminal side sent, until `count` bytes arrived or `bound` ran out.
   std::string Receive(std::size_t count,
                       std::chrono::milliseconds bound = std::chrono::seconds(3)) {

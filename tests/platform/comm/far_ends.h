@@ -60,7 +60,7 @@ class LoopbackFarEnd : public FarEnd {
 class PtyFarEnd : public FarEnd {
  public:
   PtyFarEnd() {
-    if (pty_.ok()) echo_ = std::thread([this] { Echo(); });
+    if (pty_.ok()) echo_ = std::thread([this] { pty_.EchoUntil(stop_); });
   }
   ~PtyFarEnd() override {
     stop_ = true;
@@ -89,17 +89,6 @@ class PtyFarEnd : public FarEnd {
   }
 
  private:
-  void Echo() {
-    while (!stop_) {
-      pollfd p{pty_.master(), POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
-      char buffer[4096];
-      const ssize_t n = ::read(pty_.master(), buffer, sizeof buffer);
-      if (n > 0) [[maybe_unused]]
-        auto w = ::write(pty_.master(), buffer, n);
-    }
-  }
-
   PtyPair pty_;
   std::atomic<bool> stop_{false};
   std::thread echo_;

@@ -86,9 +86,11 @@ HANDLE CreateThread(void* securityAttributes, std::size_t /*stackSize*/,
       started.set_value(GetCurrentThreadId());
       const DWORD code = startAddress(parameter);
       RemoveCurrentThreadQueue();
+      // Counted out before the handle is signalled: whoever waited for the thread never still
+      // finds it among the running ones.
+      --runningThreads;
       thread->Finish(code);
       currentThread.reset();
-      --runningThreads;
     }).detach();
   } catch (const std::system_error&) {
     --runningThreads;

@@ -30,7 +30,8 @@ LONG FillRecord(void* record) {
   std::memcpy(&total, record, 4);
   const std::size_t room = total > 4 ? total - 4 : 0;
   const std::vector<std::uint8_t> bytes = service->Bytes(std::min<std::size_t>(room, 96));
-  std::memcpy(static_cast<std::uint8_t*>(record) + 4, bytes.data(), bytes.size());
+  if (!bytes.empty())
+    std::memcpy(static_cast<std::uint8_t*>(record) + 4, bytes.data(), bytes.size());
   return result;
 }
 

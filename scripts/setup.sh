@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing quor_vix needs, and only what is missing.
 # Debian packages only; safe to run again (it does nothing when all is there).
+# --fuzz: also clang 16 and its libFuzzer runtime, for the fuzz targets (-DQV_FUZZ=ON).
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev libudev-dev libgtest-dev libgmock-dev
           libbenchmark-dev socat xvfb xauth)
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang-16 libclang-rt-16-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -138,11 +138,14 @@ bool Reachable(const QRect& outer, const QRect& area) {
                             std::min<std::int64_t>(kGrip, w.right - w.left);
 }
 
-std::int64_t Distance(const QRect& outer, const QRect& area) {
+// The squared distance between the rectangles. Each gap can reach 2^32 (a window at the end of
+// the coordinate range, a screen left of the primary one), so the sum of the squares can pass
+// 2^63: it is summed as a double, which only rounds distances of no interest.
+double Distance(const QRect& outer, const QRect& area) {
   const Edges w(outer), a(area);
   const std::int64_t dx = std::max<std::int64_t>({0, a.left - w.right, w.left - a.right});
   const std::int64_t dy = std::max<std::int64_t>({0, a.top - w.bottom, w.top - a.bottom});
-  return dx * dx + dy * dy;  // both at most 2^33: no overflow
+  return double(dx) * double(dx) + double(dy) * double(dy);
 }
 
 }  // namespace
@@ -194,12 +197,13 @@ QRect PlaceWithinAreas(const QRect& outer, const QList<QRect>& areas) {
   }
   // The nearest screen: the one the window overlaps most, else the closest one.
   const QRect* nearest = &areas.front();
-  std::int64_t bestOverlap = -1, bestDistance = std::numeric_limits<std::int64_t>::max();
+  std::int64_t bestOverlap = -1;
+  double bestDistance = std::numeric_limits<double>::infinity();
   for (const QRect& area : areas) {
     const Edges w(outer), a(area);
     const std::int64_t overlap =
         Overlap(w.left, w.right, a.left, a.right) * Overlap(w.top, w.bottom, a.top, a.bottom);
-    const std::int64_t distance = Distance(outer, area);
+    const double distance = Distance(outer, area);
     if (overlap > bestOverlap || (overlap == 0 && bestOverlap == 0 && distance < bestDistance)) {
       nearest = &area;
       bestOverlap = overlap;

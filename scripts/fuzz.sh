@@ -49,27 +49,29 @@ fuzz_one() {
     >"$dir/logs/$name.log" 2>&1
 }
 
+# As many at a time as there are cores; a slot is given again as soon as any target ends.
 cores=$(nproc)
-pids=()
-names=()
+declare -A running=()
 failed=0
-for target in "${targets[@]}"; do
-  fuzz_one "$target" &
-  pids+=($!)
-  names+=("$target")
-  if [ ${#pids[@]} -ge "$cores" ]; then
-    wait "${pids[0]}" || { echo "== ${names[0]}: FAULT (see $dir/logs/${names[0]#fuzz_}.log)"; failed=1; }
-    pids=("${pids[@]:1}")
-    names=("${names[@]:1}")
+reap() {
+  local pid status
+  wait -n -p pid "${!running[@]}" && status=0 || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "== ${running[$pid]}: FAULT (see $dir/logs/${running[$pid]#fuzz_}.log)"
+    failed=1
   fi
+  unset "running[$pid]"
+}
+for target in "${targets[@]}"; do
+  [ ${#running[@]} -ge "$cores" ] && reap
+  fuzz_one "$target" &
+  running[$!]="$target"
 done
-for i in "${!pids[@]}"; do
-  wait "${pids[$i]}" || { echo "== ${names[$i]}: FAULT (see $dir/logs/${names[$i]#fuzz_}.log)"; failed=1; }
-done
+while [ ${#running[@]} -gt 0 ]; do reap; done
 
 for target in "${targets[@]}"; do
   log="$dir/logs/${target#fuzz_}.log"
-  runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")
+  runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$' || echo "?")
   cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1 || echo "cov: ?")
   echo "== $target: ${runs} executions in ${seconds} s, ${cov}"
 done

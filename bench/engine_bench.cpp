@@ -1,6 +1,7 @@
 // Engine throughput: block echo over a pseudo-terminal pair through the engine (WriteCommBuffer
 // out, the receive callback in, a sink that only counts) against a plain read/write loop on the
-// terminal's descriptor, in the same run. Prints both rates and their ratio (target: >= 0.7).
+// terminal's descriptor, in the same run, in alternating rounds (bench/rounds.h). Targets for the
+// streamed measure: ratio engine / plain >= 0.7, CPU per MB at most twice the plain loop's.
 //
 // Two measures, each for both sides alike:
 //  - streamed: up to `window` blocks are in flight (written, not yet back) while the far end
@@ -9,7 +10,8 @@
 //    each thread hand-off of the engine (caller, write thread, driver, read thread, sink) in
 //    latency, so this one measures round-trip latency more than throughput; printed for reference.
 //
-//   engine_bench [blocks] [block size] [window] [plain|engine]   (one side alone, for profiling)
+//   engine_bench [blocks a pass] [block size] [window] [all|plain|engine] [rounds, default 9]
+// A side other than "all" runs one pass of it alone, for profiling.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -26,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/rounds.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
 #include "platform/sync/debug_output.h"
@@ -217,40 +220,52 @@ double EngineRate(const std::string& path, int blocks, std::size_t size, int win
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int blocks = argc > 1 ? std::atoi(argv[1]) : 500;
+  const int blocks = argc > 1 ? std::max(1, std::atoi(argv[1])) : 500;
   const std::size_t size = argc > 2 ? static_cast<std::size_t>(std::atoi(argv[2])) : 4096;
   const int window = argc > 3 ? std::max(1, std::atoi(argv[3])) : 4;
+  const std::string side = argc > 4 ? argv[4] : "all";
+  const int rounds = argc > 5 ? std::max(1, std::atoi(argv[5])) : 9;
   qv::sync::SetDebugOutputToStderr(false);
   EchoPeer peer;
-  if (argc > 4) {
-    const std::string side = argv[4];
+  if (side != "all") {
     const double rate = side == "plain" ? PlainRate(peer.path(), blocks, size, window)
                                         : EngineRate(peer.path(), blocks, size, window);
     std::printf("%s, window %d: %.0f bytes/s\n", side.c_str(), window, rate);
     return 0;
   }
-  // Alternate the sides, three rounds each, and keep each one's best round.
-  double plain = 0, engine = 0, calls = 0, plainStep = 0, engineStep = 0;
-  for (int round = 0; round < 3; ++round) {
-    plain = std::max(plain, PlainRate(peer.path(), blocks, size, window));
-    peer.AllowOtherOpens();
-    engine = std::max(engine, EngineRate(peer.path(), blocks, size, window));
-    peer.AllowOtherOpens();
-    plainStep = std::max(plainStep, PlainRate(peer.path(), blocks, size, 1));
-    calls = std::max(calls, PortCallsRate(peer.path(), blocks, size));
-    peer.AllowOtherOpens();
-    engineStep = std::max(engineStep, EngineRate(peer.path(), blocks, size, 1));
-    peer.AllowOtherOpens();
-  }
-  std::printf("block echo on a pty pair, %d blocks of %zu bytes\n", blocks, size);
-  std::printf("streamed, up to %d blocks in flight on both sides:\n", window);
-  std::printf("  plain loop: %10.0f bytes/s\n", plain);
-  std::printf("  engine:     %10.0f bytes/s\n", engine);
-  std::printf("  ratio engine/plain: %.2f (target >= 0.70)\n", engine / plain);
-  std::printf("lock-step, one block at a time (round-trip latency, for reference):\n");
-  std::printf("  plain loop: %10.0f bytes/s\n", plainStep);
-  std::printf("  port calls: %10.0f bytes/s (one thread)\n", calls);
-  std::printf("  engine:     %10.0f bytes/s\n", engineStep);
-  std::printf("  ratio engine/plain: %.2f\n", engineStep / plainStep);
+  const double pass = static_cast<double>(blocks) * static_cast<double>(size);
+  // Each pass opens the terminal afresh; the far end lets the next one in after a port's close.
+  const auto plain = [&](int w) {
+    return [&, w] {
+      PlainRate(peer.path(), blocks, size, w);
+      return pass;
+    };
+  };
+  const auto engine = [&](int w) {
+    return [&, w] {
+      EngineRate(peer.path(), blocks, size, w);
+      peer.AllowOtherOpens();
+      return pass;
+    };
+  };
+  std::printf("block echo on a pty pair, %d blocks of %zu bytes a pass\n", blocks, size);
+  char title[96];
+  std::snprintf(title, sizeof title, "streamed, up to %d blocks in flight on both sides", window);
+  const auto streamed = qv::bench::CompareInRounds(title, {"plain", plain(window)},
+                                                   {"engine", engine(window)}, rounds, 0.3);
+  std::printf("  target: ratio >= 0.70 %s, CPU per MB <= 2x %s\n",
+              streamed.ratio >= 0.7 ? "met" : "NOT met",
+              streamed.cpuRatio <= 2 ? "met" : "NOT met");
+  qv::bench::CompareInRounds("lock-step, one block at a time (round-trip latency, for reference)",
+                             {"plain", plain(1)}, {"engine", engine(1)}, rounds, 0.3);
+  const qv::bench::Round calls = qv::bench::MeasureRound(
+      [&] {
+        PortCallsRate(peer.path(), blocks, size);
+        peer.AllowOtherOpens();
+        return pass;
+      },
+      0.3);
+  std::printf("  port calls on one thread, lock-step: %.1f MB/s, %.2f ms CPU/MB\n",
+              calls.Rate() / 1048576.0, calls.CpuMsPerMb());
   return 0;
 }

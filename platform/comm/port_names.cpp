@@ -41,7 +41,11 @@ std::string RecordNameOfPort(const std::string& name) {
   const bool inDev = device.rfind(kDevFolder, 0) == 0;
   if (!prefixed && !inDev) return {};
   const std::string port = inDev ? device.substr(std::strlen(kDevFolder)) : device;
-  return port.find('/') == std::string::npos ? port : std::string();
+  if (port.find('/') != std::string::npos) return {};
+  // "\\.\COM7" opens /dev/ttyS6, which the records name ttyS6 (a virtual port keeps its name).
+  if (const int n = ComNumber(port); n != 0 && prefixed && !inDev && !FindVirtualPort(port))
+    return "ttyS" + std::to_string(n - 1);
+  return port;
 }
 
 PortTarget ResolvePortName(const std::string& given) {

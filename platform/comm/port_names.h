@@ -20,8 +20,9 @@ inline constexpr std::size_t kPortNameSize = 128;
 std::string WithoutDevicePrefix(const std::string& name);
 
 // The port a name opens as the system's device records name it: "\\.\ttyACM0" and
-// "/dev/ttyACM0" both give "ttyACM0". Empty for a name in neither form (typed without the prefix,
-// or a path below a folder of /dev), which no record names.
+// "/dev/ttyACM0" both give "ttyACM0", "\\.\COM7" gives "ttyS6" (the device it opens). Empty
+// for a name in neither form (typed without the prefix, or a path below a folder of /dev), which
+// no record names.
 std::string RecordNameOfPort(const std::string& name);
 
 struct PortTarget {

@@ -556,6 +556,11 @@ TEST(PortNames, ResolveToVirtualPortsDevicesAndPaths) {
   EXPECT_EQ(ResolvePortName("ttyUSB0").name, "/dev/ttyUSB0");
   EXPECT_EQ(ResolvePortName("COMX").name, "/dev/COMX");
   EXPECT_EQ(ResolvePortName("/tmp/x/port").name, "/tmp/x/port");
+  // The names the device records use: the device a prefixed name or a /dev path opens.
+  EXPECT_EQ(RecordNameOfPort("\\\\.\\COM7"), "ttyS6");
+  EXPECT_EQ(RecordNameOfPort("/dev/ttyACM0"), "ttyACM0");
+  EXPECT_EQ(RecordNameOfPort("\\\\.\\vloop0"), "vloop0");
+  EXPECT_EQ(RecordNameOfPort("COM7"), "");
   EXPECT_NE(ConfigFileName("a/b"), ConfigFileName("a_b"));
   EXPECT_EQ(ConfigFileName("COM3"), "COM3");
 }

@@ -2,6 +2,7 @@
 //
 //   quor_vix-cli ports
 //   quor_vix-cli run TEST [TEST...] --port NAME [options]
+//   quor_vix-cli capture show FILE [--since S] [--kind KINDS]
 //   quor_vix-cli --version
 //
 // Every message box a test shows is a line on standard output; the run ends with the line
@@ -17,9 +18,12 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
+#include "capture/capture_writer.h"
+#include "cli/capture_show.h"
 #include "cli/cli_host.h"
 #include "cli/driver_tests.h"
 #include "cli/html_report.h"
@@ -156,6 +160,16 @@ int Run(const std::vector<std::string>& args) {
   // The engine's trace is for the one who asks for it; standard error keeps the errors.
   qv::sync::SetDebugOutputToStderr(options.host.verbose);
   if (!PortOpens(options.host.port)) return kExitUsage;
+  qv::capture::CaptureWriter& capture = qv::capture::LineCapture();
+  if (!options.capture.empty()) {
+    // Started before the first test, so that a file that cannot be written ends the run here.
+    const std::string settings = "speed=" + std::to_string(options.host.speed);
+    if (!capture.StartFile(options.capture, options.host.port, settings, &error))
+      return UsageError(error);
+    capture.SetOnFailure([](const std::string& why) {
+      std::fprintf(stderr, "quor_vix-cli: the capture stopped: %s\n", why.c_str());
+    });
+  }
   if (faults) {
     qv::comm::DriverFaults driver;
     driver.ignoreReadTimeouts = options.ignoreReadTimeouts;
@@ -182,6 +196,8 @@ int Run(const std::vector<std::string>& args) {
                   unsigned(options.host.speed));
       std::fflush(stdout);
       results.push_back(qv::cli::RunDriverTest(host, test));
+      qv::capture::Record(qv::capture::Kind::kVerdict,
+                          test + (results.back().passed ? " PASS" : " FAIL"));
       PrintResult(results.back());
       if (!results.back().passed) ++failed;
     }
@@ -190,6 +206,15 @@ int Run(const std::vector<std::string>& args) {
   }
   std::printf("%d passed, %d failed\n", int(results.size()) - failed, failed);
   std::fflush(stdout);
+  if (!options.capture.empty()) {
+    const qv::capture::CaptureSummary summary = capture.Stop();
+    if (summary.dropped != 0)
+      std::fprintf(stderr, "quor_vix-cli: the capture dropped %llu events (%llu bytes)\n",
+                   static_cast<unsigned long long>(summary.dropped),
+                   static_cast<unsigned long long>(summary.droppedBytes));
+    // A capture that stopped short is no complete record of the run.
+    if (!summary.failure.empty()) return kExitUsage;
+  }
 
   const qv::cli::RunDescription run{options.host.port, options.host.speed, UtcTimestamp()};
   const struct {
@@ -213,13 +238,31 @@ int Run(const std::vector<std::string>& args) {
   return failed == 0 && !results.empty() ? kExitPassed : kExitFailed;
 }
 
+int ShowCaptureCommand(const std::vector<std::string>& args) {
+  qv::cli::ShowOptions options;
+  std::string error;
+  if (!qv::cli::ParseShowOptions(args, &options, &error)) return UsageError(error);
+  std::ifstream file(options.file, std::ios::binary);
+  if (!file) {
+    std::fprintf(stderr, "quor_vix-cli: cannot read the capture \"%s\"\n", options.file.c_str());
+    return kExitUsage;
+  }
+  std::ios::sync_with_stdio(false);
+  const qv::cli::ShowEnd end = qv::cli::ShowCapture(file, options, std::cout, &error);
+  std::cout.flush();
+  if (end == qv::cli::ShowEnd::kComplete) return kExitPassed;
+  std::fprintf(stderr, "quor_vix-cli: %s: %s\n", options.file.c_str(), error.c_str());
+  // A capture cut short is still shown up to where it ends.
+  return end == qv::cli::ShowEnd::kIncomplete ? kExitPassed : kExitUsage;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   int status = kExitUsage;
   if (args.empty()) {
-    status = UsageError("a command is needed: ports or run");
+    status = UsageError("a command is needed: ports, run or capture show");
   } else if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     std::fputs(qv::cli::UsageText().c_str(), stdout);
     status = kExitPassed;
@@ -229,6 +272,10 @@ int main(int argc, char** argv) {
     status = kExitPassed;
   } else if (args[0] == "ports") {
     status = args.size() == 1 ? ListPorts() : UsageError("ports takes no arguments");
+  } else if (args[0] == "capture") {
+    status = args.size() >= 2 && args[1] == "show"
+                 ? ShowCaptureCommand(std::vector<std::string>(args.begin() + 2, args.end()))
+                 : UsageError("capture takes show FILE");
   } else if (args[0] == "run") {
     status = Run(std::vector<std::string>(args.begin() + 1, args.end()));
   } else {

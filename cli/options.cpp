@@ -30,6 +30,10 @@ std::string UsageText() {
          "      The ports the console's list offers, one a line: name, a tab, the source.\n"
          "  quor_vix-cli run TEST [TEST...] --port NAME [options]\n"
          "      Runs the driver tests on the port, one after the other.\n"
+         "  quor_vix-cli capture show FILE [--since S] [--kind KINDS]\n"
+         "      A capture's events from S seconds on (default 0), of the kinds given: rx, tx,\n"
+         "      lines (modem lines, line errors, breaks), config, port (open, close, plug and\n"
+         "      play), tests (verdicts), separated by commas (default all); bytes 16 a row.\n"
          "  quor_vix-cli --version\n"
          "      The program's version.\n"
          "\n"
@@ -50,6 +54,8 @@ std::string UsageText() {
          "                       cleared where CTS follows RTS (default cts), or not at all\n"
          "  --junit FILE         write the verdicts and figures as a JUnit XML file\n"
          "  --report FILE        write them as one HTML page with a chart per test\n"
+         "  --capture FILE       record everything on the line with time stamps, for the whole\n"
+         "                       run (read it with \"capture show FILE\")\n"
          "  --verbose            the engine's trace and the console's log lines on standard error\n"
          "  --fault F            virtual ports only, to see failing verdicts: ignore-read-timeouts,\n"
          "                       never-complete-writes, refuse-purge, alter-byte=N,\n"
@@ -136,6 +142,13 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions* options,
         return false;
       }
       options->report = value;
+    } else if (arg == "--capture") {
+      if (!takeValue()) return false;
+      if (value.empty()) {
+        *error = "--capture needs a file name";
+        return false;
+      }
+      options->capture = value;
     } else if (arg == "--junit") {
       if (!takeValue()) return false;
       if (value.empty()) {

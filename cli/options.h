@@ -19,6 +19,7 @@ struct RunOptions {
   bool record = false;  // the record files data_sent.log and data_recv.log
   std::string junit;    // empty: no JUnit file
   std::string report;   // empty: no HTML report
+  std::string capture;  // empty: no capture of the line
   // Virtual ports only: a driver that breaks its contract, so that failing verdicts can be seen.
   bool ignoreReadTimeouts = false;
   bool neverCompleteWrites = false;

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <string>
 
+#include "capture/capture_writer.h"
 #include "console/quorvix_dlg.h"
 #include "console/send_file.h"
 #include "drivertests/port_handle.h"
@@ -47,7 +48,7 @@ void CQuorvixDlg::OnSendLine() {
   const QString text = sendLine_->currentText();
   sendLine_->Add(text);
   // The text, then CR LF as a request of its own; an empty text sends the line end only.
-  WriteCommLine(text.toLocal8Bit().constData());
+  WriteCommLineFrom("line", text.toLocal8Bit().constData());
   SelectSentText();
 }
 
@@ -57,10 +58,13 @@ void CQuorvixDlg::OnSend() {
   sendLine_->Add(text);
   const QByteArray bytes = text.toLocal8Bit();
   if (bytes.size() == 1) {
-    // One character goes out at once, ahead of anything queued; its result is not checked.
-    TransmitCommChar(hPort, bytes[0]);
+    // One character goes out at once, ahead of anything queued; its result is not checked, but
+    // a capture shows it only when the driver took it.
+    if (TransmitCommChar(hPort, bytes[0]))
+      qv::capture::Record(qv::capture::Kind::kTx, "char", bytes.constData(), 1);
   } else {
-    WriteCommBuffer(reinterpret_cast<const BYTE*>(bytes.constData()), DWORD(bytes.size()));
+    WriteCommBufferFrom("send", reinterpret_cast<const BYTE*>(bytes.constData()),
+                        DWORD(bytes.size()));
   }
   SelectSentText();
 }

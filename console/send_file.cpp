@@ -192,7 +192,7 @@ void SendWholeFile(const char* path, HWND owner) {
   FileBytes bytes;
   std::uint64_t size = 0;
   if (!ReadWholeFile(path, 0, false, owner, &bytes, &size)) return;
-  WriteCommBuffer(bytes.get(), DWORD(size));
+  WriteCommBufferFrom("file", bytes.get(), DWORD(size));
 }
 
 void SendFramedObject(const char* path, const ObjectSendValues& values, HWND owner) {
@@ -208,11 +208,11 @@ void SendFramedObject(const char* path, const ObjectSendValues& values, HWND own
   const auto start = ObjectFrameStart(titleLength, content);
   const auto titleHeader = ObjectTitleHeader(titleLength);
   const auto contentHeader = ObjectContentHeader(format, content);
-  WriteCommBuffer(start.data(), DWORD(start.size()));
-  WriteCommBuffer(titleHeader.data(), DWORD(titleHeader.size()));
-  WriteCommBuffer(units.data(), DWORD(units.size()));
-  WriteCommBuffer(contentHeader.data(), DWORD(contentHeader.size()));
-  WriteCommBuffer(bytes.get(), content);
+  WriteCommBufferFrom("file", start.data(), DWORD(start.size()));
+  WriteCommBufferFrom("file", titleHeader.data(), DWORD(titleHeader.size()));
+  WriteCommBufferFrom("file", units.data(), DWORD(units.size()));
+  WriteCommBufferFrom("file", contentHeader.data(), DWORD(contentHeader.size()));
+  WriteCommBufferFrom("file", bytes.get(), content);
 }
 
 }  // namespace qv::console

@@ -116,12 +116,12 @@ Outcome BlockLoop(TestHost& host, BlockEchoShared& shared, const BYTE* data, DWO
   int counter = 0;  // through all cycles
   for (;;) {
     shared.expectedData = data;
-    WriteCommBuffer(data, block);
+    WriteCommBufferFrom("echo", data, block);
     // One block ahead: block k goes out before block k - 1 is awaited.
     for (int k = 1; k <= kBlocksPerCycle; ++k) {
       ++counter;
       host.SetItemText(IDC_BLOCKNUMBER, std::to_string(counter));
-      if (k < kBlocksPerCycle) WriteCommBuffer(data + std::size_t(k) * block, block);
+      if (k < kBlocksPerCycle) WriteCommBufferFrom("echo", data + std::size_t(k) * block, block);
       bool ok = false;
       const Outcome waited = WaitForBlock(host, shared, &ok);
       if (!ok) return waited;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "capture/capture_writer.h"
 #include "drivertests/port_handle.h"
 #include "engine/comm.h"
 #include "platform/sync/kernel_object.h"
@@ -27,8 +28,45 @@ void SetCommStateReported(HANDLE port, const DCB& dcb, const char* module) {
 }  // namespace
 
 HANDLE OpenPortOverlapped(const std::string& name) {
-  return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_OVERLAPPED, nullptr);
+  const HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  if (port != INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    qv::capture::Record(qv::capture::Kind::kOpen, name);
+    SetLastError(error);
+  }
+  return port;
+}
+
+std::string DescribeLineSettings(const DCB& dcb) {
+  static constexpr char kParity[] = "NOEMS";
+  static constexpr const char* kStopBits[] = {"1", "1.5", "2"};
+  std::string flow;
+  const auto add = [&flow](const char* name) {
+    if (!flow.empty()) flow += '+';
+    flow += name;
+  };
+  if (dcb.fOutxCtsFlow) add("cts");
+  if (dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) add("rts");
+  if (dcb.fOutxDsrFlow) add("dsr");
+  if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE) add("dtr");
+  if (dcb.fOutX) add("xon/xoff-out");
+  if (dcb.fInX) add("xon/xoff-in");
+  char text[96];
+  std::snprintf(text, sizeof text, "%lu %u%c%s flow=%s", static_cast<unsigned long>(dcb.BaudRate),
+                unsigned(dcb.ByteSize), dcb.Parity < 5 ? kParity[dcb.Parity] : '?',
+                dcb.StopBits < 3 ? kStopBits[dcb.StopBits] : "?",
+                flow.empty() ? "none" : flow.c_str());
+  return text;
+}
+
+void RecordLineSettings(HANDLE port) {
+  if (!qv::capture::LineCapture().Running()) return;
+  const DWORD error = GetLastError();
+  DCB dcb{};
+  if (GetCommState(port, &dcb))
+    qv::capture::Record(qv::capture::Kind::kConfig, DescribeLineSettings(dcb));
+  SetLastError(error);
 }
 
 std::string OpenErrorText(DWORD code, const char* operation) {
@@ -63,6 +101,7 @@ DCB ApplyOpenLineSettings(HANDLE port, DWORD speed, const char* module) {
 
   DCB actual{};
   GetCommStateChecked(port, &actual, module);
+  qv::capture::Record(qv::capture::Kind::kConfig, DescribeLineSettings(actual));
   return actual;
 }
 
@@ -78,6 +117,7 @@ DCB ApplySpeed(HANDLE port, DWORD speed, const char* module) {
   SetCommStateReported(port, dcb, module);
   DCB actual{};
   GetCommStateChecked(port, &actual, module);
+  qv::capture::Record(qv::capture::Kind::kConfig, DescribeLineSettings(actual));
   return actual;
 }
 
@@ -85,7 +125,10 @@ void CloseConsolePort() {
   // The engine ends before the handle does.
   StopComm(0);
   const HANDLE port = hPort;
-  if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
+  if (port != INVALID_HANDLE_VALUE) {
+    CloseHandle(port);
+    qv::capture::Record(qv::capture::Kind::kClose, {});
+  }
   hPort = INVALID_HANDLE_VALUE;
 }
 

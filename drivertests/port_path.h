@@ -20,7 +20,8 @@ inline constexpr const char* kDriverBaudFormat =
     "The driver did not accept baudrate %d bps\nand switched to another baudrate: %d bps";
 
 // The port named as the console names it ("\\.\vloop0", "/dev/ttyUSB0"), opened for overlapped
-// I/O and for no one else. INVALID_HANDLE_VALUE with the thread's last error when it fails.
+// I/O and for no one else. INVALID_HANDLE_VALUE with the thread's last error when it fails. A
+// running capture gets an OPEN event with the name.
 HANDLE OpenPortOverlapped(const std::string& name);
 
 // "An error <code> occured on <operation>:" and the system's text for the code.
@@ -38,6 +39,11 @@ void PurgeLeftOverOutput(HANDLE port, const char* module);
 
 // A new speed on an open port, the rest of its state kept. Returns the state read back.
 DCB ApplySpeed(HANDLE port, DWORD speed, const char* module);
+
+// The line settings as a capture shows them: "115200 8N1 flow=none", "9600 7E2 flow=cts+rts".
+std::string DescribeLineSettings(const DCB& dcb);
+// A CONFIG event with the settings the driver reads back, when a capture runs.
+void RecordLineSettings(HANDLE port);
 
 // The end of the console's connection: the engine's threads first, then the handle in hPort,
 // which becomes INVALID_HANDLE_VALUE.

@@ -170,7 +170,8 @@ void WriteInterruptTests::FlushTest() {
   DCB dcb{};
   qv::support::CheckLastError(kSourceModule, [&] { return GetCommState(hPort, &dcb); });
   const std::string command = ObjectUploadCommand(dcb.BaudRate);
-  WriteCommBuffer(reinterpret_cast<const BYTE*>(command.data()), DWORD(command.size()));
+  WriteCommBufferFrom("write-flush", reinterpret_cast<const BYTE*>(command.data()),
+                      DWORD(command.size()));
   PumpingSleep(500);
   StartPendingWrite(ObjectUpload(dcb.BaudRate));
 

@@ -6,6 +6,7 @@
 // current directory record the bytes while LogData is set.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "engine/console_sink.h"
@@ -15,8 +16,13 @@
 // The receive callback: (bytes, count) -> nonzero to go on reading, 0 to end with a close request.
 using CommDataCallback = std::function<int(const BYTE* data, DWORD count)>;
 
-// The thread message that carries a write request: wParam byte count, lParam malloc'ed bytes.
+// The thread message that carries a write request: wParam the byte count in its low 32 bits and
+// the writer's capture source (qv::capture::SourceId) above them, lParam malloc'ed bytes.
 constexpr UINT WM_COMM_WRITE = WM_USER + 1;
+inline constexpr DWORD WriteRequestCount(WPARAM wParam) { return DWORD(wParam & 0xFFFFFFFFu); }
+inline constexpr std::uint32_t WriteRequestSource(WPARAM wParam) {
+  return std::uint32_t(wParam >> 32);
+}
 
 // The connection record. Zero at program start; not created by callers.
 struct CommConnectionRecord {
@@ -64,6 +70,11 @@ int WriteCommBuffer(const BYTE* bytes, DWORD count);
 int WriteCommString(const char* text);
 // The text, then CR LF as a second request.
 void WriteCommLine(const char* text);
+// The same, naming who writes ("line", "char", "file", "object", a driver test's name): a
+// capture shows the name beside the bytes written.
+int WriteCommFrom(const char* source, BYTE* buffer, DWORD count);
+int WriteCommBufferFrom(const char* source, const BYTE* bytes, DWORD count);
+void WriteCommLineFrom(const char* source, const char* text);
 
 DWORD StartReadThreadProc(LPVOID parameter);
 DWORD StartWriteThreadProc(LPVOID parameter);

@@ -1,10 +1,12 @@
 // The read path: one overlapped read and one line-event wait outstanding at all times; received
 // bytes go to the receive callback (and "data_recv.log"), line errors to the trace.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "capture/capture_writer.h"
 #include "engine/comm_internal.h"
 #include "platform/comm/comm_api.h"
 #include "platform/sync/event.h"
@@ -65,6 +67,7 @@ DWORD PrepareBuffer(ReadThread& t) {
 
 Step Deliver(ReadThread& t, const BYTE* bytes, DWORD count) {
   if (count == 0) return Step::kGoOn;
+  qv::capture::Record(qv::capture::Kind::kRx, {}, bytes, count);
   if (CommConnection.LogData) {
     AppendToRecordFile(kReceivedRecordFile, bytes, count);
     // A record file may block (a full disk, a slow share): the stop may have given up meanwhile.
@@ -119,6 +122,35 @@ Step CompleteRead(ReadThread& t) {
   return Failed();
 }
 
+// A running capture gets the error word as names, a break as an event of its own.
+void RecordLineErrors(DWORD errors) {
+  if (!qv::capture::LineCapture().Running()) return;
+  static constexpr struct {
+    DWORD bit;
+    const char* name;
+  } kNames[] = {{CE_RXOVER, "CE_RXOVER"},
+                {CE_OVERRUN, "CE_OVERRUN"},
+                {CE_RXPARITY, "CE_RXPARITY"},
+                {CE_FRAME, "CE_FRAME"},
+                {CE_TXFULL, "CE_TXFULL"}};
+  std::string names;
+  DWORD known = CE_BREAK;
+  for (const auto& entry : kNames) {
+    known |= entry.bit;
+    if (!(errors & entry.bit)) continue;
+    if (!names.empty()) names += ' ';
+    names += entry.name;
+  }
+  if (errors & ~known) {
+    char rest[32];
+    std::snprintf(rest, sizeof rest, "%s0x%lX", names.empty() ? "" : " ",
+                  static_cast<unsigned long>(errors & ~known));
+    names += rest;
+  }
+  if (errors & CE_BREAK) qv::capture::Record(qv::capture::Kind::kBreak, {});
+  if (!names.empty()) qv::capture::Record(qv::capture::Kind::kLineError, names);
+}
+
 // Decodes a line event into its CE_ names on the trace.
 Step HandleLineEvent(ReadThread& t, bool withOverlappedResult) {
   std::string text;
@@ -158,6 +190,7 @@ Step HandleLineEvent(ReadThread& t, bool withOverlappedResult) {
   if (errors & CE_RXOVER) add("CE_RXOVER");
   if (errors & CE_RXPARITY) add("CE_RXPARITY");
   if (errors & ~DWORD{0x0F}) add("EV_ERR Unknown EvtMask");
+  RecordLineErrors(errors);
   text.resize(std::min<std::size_t>(text.size(), 127));
   TraceFmt("Comm Event: '%s'\n", text.c_str());
   TraceFmt("EvtMask = '%lx'\n", static_cast<unsigned long>(errors));

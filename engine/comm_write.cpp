@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "capture/capture_writer.h"
+#include "capture/write_source.h"
 #include "engine/comm_internal.h"
 #include "platform/comm/comm_api.h"
 #include "platform/sync/clock.h"
@@ -16,12 +18,18 @@
 
 using namespace qv::engine;
 
-int WriteComm(BYTE* buffer, DWORD count) {
+namespace {
+
+constexpr int kSourceShift = 32;
+static_assert(sizeof(WPARAM) * 8 >= kSourceShift + sizeof(qv::capture::SourceId) * 8,
+              "a write request's wParam holds its count and its source");
+
+int PostWrite(qv::capture::SourceId source, BYTE* buffer, DWORD count) {
   if (CommConnection.hWriteThread == nullptr) {
     AlertBox("Write thread not created");
     return 0;
   }
-  const auto wParam = static_cast<WPARAM>(count);
+  const auto wParam = static_cast<WPARAM>(count) | (static_cast<WPARAM>(source) << kSourceShift);
   const auto lParam = reinterpret_cast<LPARAM>(buffer);
   if (PostThreadMessageA(CommConnection.dwWriteThreadId, WM_COMM_WRITE, wParam, lParam)) return 1;
   Sleep(200);
@@ -30,13 +38,31 @@ int WriteComm(BYTE* buffer, DWORD count) {
   return 0;
 }
 
-int WriteCommBuffer(const BYTE* bytes, DWORD count) {
+qv::capture::SourceId SourceOf(const char* source) {
+  return source == nullptr ? qv::capture::kNoSource : qv::capture::InternSource(source);
+}
+
+}  // namespace
+
+int WriteComm(BYTE* buffer, DWORD count) {
+  return PostWrite(qv::capture::kNoSource, buffer, count);
+}
+
+int WriteCommFrom(const char* source, BYTE* buffer, DWORD count) {
+  return PostWrite(SourceOf(source), buffer, count);
+}
+
+int WriteCommBufferFrom(const char* source, const BYTE* bytes, DWORD count) {
   auto* copy = static_cast<BYTE*>(std::malloc(count == 0 ? 1 : count));
   if (copy == nullptr) return 0;
   if (count != 0) std::memcpy(copy, bytes, count);
-  const int posted = WriteComm(copy, count);
+  const int posted = WriteCommFrom(source, copy, count);
   if (!posted) std::free(copy);
   return posted;
+}
+
+int WriteCommBuffer(const BYTE* bytes, DWORD count) {
+  return WriteCommBufferFrom(nullptr, bytes, count);
 }
 
 int WriteCommString(const char* text) {
@@ -44,9 +70,12 @@ int WriteCommString(const char* text) {
                          static_cast<DWORD>(std::strlen(text)));
 }
 
-void WriteCommLine(const char* text) {
-  WriteCommString(text);
-  WriteCommBuffer(reinterpret_cast<const BYTE*>("\r\n"), 2);
+void WriteCommLine(const char* text) { WriteCommLineFrom(nullptr, text); }
+
+void WriteCommLineFrom(const char* source, const char* text) {
+  WriteCommBufferFrom(source, reinterpret_cast<const BYTE*>(text),
+                      static_cast<DWORD>(std::strlen(text)));
+  WriteCommBufferFrom(source, reinterpret_cast<const BYTE*>("\r\n"), 2);
 }
 
 namespace {
@@ -70,8 +99,10 @@ WriteEnd CancelPending(WriteThread& t, WriteEnd released) {
   return CancelOwnRequests(t.port, &t.overlapped.hEvent, 1) ? released : WriteEnd::kInFlight;
 }
 
-// Writes one request, in as many partial writes as the driver needs.
-WriteEnd WriteRequest(WriteThread& t, const BYTE* buffer, DWORD count) {
+// Writes one request, in as many partial writes as the driver needs; each part the driver took
+// goes to a running capture as it completes, under the request's source.
+WriteEnd WriteRequest(WriteThread& t, const BYTE* buffer, DWORD count,
+                      qv::capture::SourceId source) {
   CommConnection.WriteRequested += count;
   DWORD position = 0;
   DWORD remaining = count;
@@ -139,6 +170,9 @@ WriteEnd WriteRequest(WriteThread& t, const BYTE* buffer, DWORD count) {
       // thread meanwhile, and the rest of the request is not the next connection's to write.
       if (qv::sync::IsCurrentThreadAbandoned()) return WriteEnd::kAbandoned;
     }
+    if (written != 0 && qv::capture::LineCapture().Running())
+      qv::capture::Record(qv::capture::Kind::kTx, qv::capture::SourceName(source),
+                          buffer + position, written);
     CommConnection.WriteCompleted += written;
     position += written;
     remaining -= written;
@@ -192,7 +226,8 @@ DWORD StartWriteThreadProc(LPVOID parameter) {
           continue;
         }
         auto* buffer = reinterpret_cast<BYTE*>(msg.lParam);
-        const WriteEnd end = WriteRequest(t, buffer, static_cast<DWORD>(msg.wParam));
+        const WriteEnd end =
+            WriteRequest(t, buffer, WriteRequestCount(msg.wParam), WriteRequestSource(msg.wParam));
         if (end == WriteEnd::kInFlight) {
           requestInFlight = true;  // the buffer stays with the driver's record
           break;

@@ -203,7 +203,7 @@ void CToolKDOBJ::BindHandlers() {
   });
   OnCommand(IDC_KDOBJ_TITLE, [] {
     // The eight characters alone: no terminator, no line end.
-    WriteCommBuffer(reinterpret_cast<const BYTE*>(kTitleData), 8);
+    WriteCommBufferFrom("object", reinterpret_cast<const BYTE*>(kTitleData), 8);
   });
   OnCommand(IDC_KDOBJ_SEND, [this] {
     ReadControls();
@@ -360,7 +360,7 @@ void CToolKDOBJ::TrimFormatNumber() {
 
 void CToolKDOBJ::SendCaption(int id) {
   const QByteArray line = GetDlgItemText(id).toLocal8Bit();
-  WriteCommLine(line.constData());
+  WriteCommLineFrom("object", line.constData());
 }
 
 void CToolKDOBJ::OnBrowse() {

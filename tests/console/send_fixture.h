@@ -55,7 +55,7 @@ class CapturedRequests {
     while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
       if (m.message != WM_COMM_WRITE) continue;
       auto* p = reinterpret_cast<BYTE*>(m.lParam);
-      requests_.emplace_back(p, p + m.wParam);
+      requests_.emplace_back(p, p + WriteRequestCount(m.wParam));
       std::free(p);
     }
     return requests_;

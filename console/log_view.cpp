@@ -506,6 +506,10 @@ void LogView::contextMenuEvent(QContextMenuEvent* event) {
   copy->setEnabled(anchor_ != caret_);
   menu.addSeparator();
   menu.addAction(QStringLiteral("Select &All"), [this] { SelectAll(); });
+  if (extendMenu_) {
+    menu.addSeparator();
+    extendMenu_(menu);
+  }
   menu.exec(event->globalPos());
 }
 

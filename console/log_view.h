@@ -21,8 +21,10 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QString>
+#include <functional>
 #include <vector>
 
+class QMenu;
 class QTimer;
 
 class LogView : public QAbstractScrollArea {
@@ -65,6 +67,9 @@ class LogView : public QAbstractScrollArea {
   qsizetype OffsetAt(const QPoint& viewportPoint) const;
 
   QSize sizeHint() const override;
+
+  // Adds the owner's entries below the view's own in its context menu, each time it opens.
+  void SetMenuExtension(std::function<void(QMenu&)> extend) { extendMenu_ = std::move(extend); }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -111,4 +116,5 @@ class LogView : public QAbstractScrollArea {
   bool appending_ = false;  // scrolling to the end for new text repaints with the frame pace
   QTimer* repaintTimer_ = nullptr;
   QElapsedTimer lastPaint_;
+  std::function<void(QMenu&)> extendMenu_;
 };

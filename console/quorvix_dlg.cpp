@@ -144,6 +144,8 @@ bool CQuorvixDlg::OnInitDialog() {
 
   // 7. The title: "%1" becomes the version text.
   setWindowTitle(windowTitle().replace(QStringLiteral("%1"), versionText_));
+  baseTitle_ = windowTitle();
+  if (log_ != nullptr) log_->SetMenuExtension([this](QMenu& menu) { AddCaptureActions(menu); });
 
   // 8. The telephony line service (quorvix_dlg_tapi.cpp).
   StartTelephony();
@@ -372,6 +374,8 @@ int ConsoleReceive(const BYTE* data, DWORD count) {
 }
 
 void CQuorvixDlg::OnDestroy() {
+  // 0. A capture ends with the window: what it holds is written out.
+  OnStopCapture();
   // 1. An open port: the engine stops before the handle is closed.
   if (hPort != INVALID_HANDLE_VALUE) {
     StopComm(0);

@@ -23,6 +23,7 @@ class CToolTests;
 class LogView;
 class MruComboBox;
 class QAction;
+class QMenu;
 struct DCB;
 namespace qv::telephony {
 class LineOpenHost;
@@ -183,6 +184,22 @@ class CQuorvixDlg : public qv::ui::TemplateDialog, public ConsoleSink, public Ob
 
   std::unique_ptr<qv::devices::DeviceChangeListener> deviceWatch_;
   void* devNotify_ = nullptr;  // the device notification registration
+
+  // ---- quorvix_dlg_capture.cpp: the capture of the line, from the log view's menu ----
+ public:
+  // Asks for a file and starts the capture there; a file that cannot be written is said in a
+  // box, and the port goes on as it was.
+  void OnStartCapture();
+  void OnStopCapture();
+  bool CaptureRunning() const;
+
+ private:
+  void AddCaptureActions(QMenu& menu);
+  // On the UI thread, after the writer found the disk refusing a write.
+  void OnCaptureFailed(const std::string& path, const std::string& reason);
+  void ShowCaptureInTitle();
+
+  QString baseTitle_;  // the title without the capture's mark
 };
 
 // The receive callback handed to the engine: forwards to the current console's OnCommData.

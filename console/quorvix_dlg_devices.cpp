@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "capture/capture_writer.h"
 #include "console/after_modal.h"
 #include "console/quorvix_dlg.h"
 #include "drivertests/port_handle.h"
@@ -285,10 +286,13 @@ LPARAM CQuorvixDlg::OnDeviceChange(UINT eventCode, LPARAM data) {
 
   const bool arrival = eventCode == DBT_DEVICEARRIVAL;
   if ((!arrival && eventCode != DBT_DEVICEREMOVECOMPLETE) || record == nullptr ||
-      record->dbch_devicetype != DBT_DEVTYP_PORT || !m_PNPaware) {
+      record->dbch_devicetype != DBT_DEVTYP_PORT) {
     return kDeviceChangeDefaultResult;
   }
   const std::string name = PortRecordName(*record);
+  // Every port that comes and goes, whether "Open on PNP" acts on it or not.
+  qv::capture::Record(arrival ? qv::capture::Kind::kArrival : qv::capture::Kind::kRemoval, name);
+  if (!m_PNPaware) return kDeviceChangeDefaultResult;
   if (arrival) {
     OpenOnArrival(name);
     return 1;

@@ -308,6 +308,7 @@ void CQuorvixDlg::OnPortConfig() {
     return;
   }
   if (SetCommConfig(hPort, config, size)) {
+    qv::drivertests::RecordLineSettings(hPort);
     SelectSpeed(int(config->dcb.BaudRate));
     if (states_) states_->SetConnectionState(2);
   } else {

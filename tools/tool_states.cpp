@@ -6,7 +6,9 @@
 #include <QSignalBlocker>
 #include <cstdio>
 
+#include "capture/capture_writer.h"
 #include "drivertests/port_handle.h"
+#include "drivertests/port_path.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
 #include "platform/ui/message_box.h"
@@ -164,6 +166,7 @@ bool CToolStates::ReadDcb(DCB* dcb, std::source_location where) {
 
 void CToolStates::WriteDcb(const DCB& dcb, std::source_location where) {
   Checked([&] { return SetCommState(hPort, &dcb); }, where);
+  qv::drivertests::RecordLineSettings(hPort);
 }
 
 void CToolStates::ShowControlMode(OutputLine& line, DWORD mode) {
@@ -282,7 +285,10 @@ void CToolStates::OnPollTimer() {
   DWORD status = 0;
   const bool haveStatus = GetCommModemStatus(hPort, &status) != 0;
   if (haveStatus != signalsEnabled_) EnableSignals(haveStatus);
-  if (haveStatus && lastModemStatus_ != status) ShowStatus(status);
+  if (haveStatus && lastModemStatus_ != status) {
+    RecordModemStatus(status);
+    ShowStatus(status);
+  }
 
   // The queues are read without taking the driver's error word: that belongs to the engine's
   // read thread, which reports each line error from it.
@@ -308,6 +314,16 @@ void CToolStates::OnPollTimer() {
   ShowCounters();
   ShowReceivedCount();
   Recolour();
+}
+
+// A running capture gets each change the poll sees, as the four input lines.
+void CToolStates::RecordModemStatus(DWORD status) {
+  if (!qv::capture::LineCapture().Running()) return;
+  char text[64];
+  std::snprintf(text, sizeof text, "CTS=%d DSR=%d RING=%d DCD=%d", (status & MS_CTS_ON) ? 1 : 0,
+                (status & MS_DSR_ON) ? 1 : 0, (status & MS_RING_ON) ? 1 : 0,
+                (status & MS_RLSD_ON) ? 1 : 0);
+  qv::capture::Record(qv::capture::Kind::kModem, text);
 }
 
 void CToolStates::ShowStatus(DWORD status) {

@@ -76,7 +76,9 @@ void CQuorvixDlg::OnStopCapture() {
 }
 
 void CQuorvixDlg::OnCaptureFailed(const std::string& path, const std::string& reason) {
-  qv::capture::LineCapture().Stop();
+  // Only the capture that failed: one started since (after a Stop) has no failure of its own.
+  qv::capture::CaptureWriter& capture = qv::capture::LineCapture();
+  if (!capture.Failure().empty()) capture.Stop();
   ShowCaptureInTitle();
   const std::string text = "The capture stopped:\n\n" + reason +
                            "\n\nWhat was written before stays in " + path +

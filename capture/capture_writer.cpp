@@ -65,6 +65,10 @@ std::string UtcNowText() {
 
 CaptureWriter::CaptureWriter(QueueLimits limits) : limits_(limits) {}
 
+bool CaptureWriter::BacklogLocked() const {
+  return queue_.size() >= limits_.events / 2 || queuedBytes_ >= limits_.bytes / 2;
+}
+
 CaptureWriter::~CaptureWriter() { Stop(); }
 
 bool CaptureWriter::StartFile(const std::string& path, const std::string& port,
@@ -143,9 +147,12 @@ void CaptureWriter::PostOne(Kind kind, std::string_view detail, const std::uint8
   event.kind = kind;
   event.detail.assign(detail);
   if (count != 0) event.bytes.assign(first, first + count);
+  const bool wasBacklog = BacklogLocked();
   queuedBytes_ += size;
   ++taken_;
-  if (queue_.size() == 1) wake_.notify_one();
+  // The writer sleeps until the first event, then gathers until the moment is over or the
+  // queue is half full: it is woken on those two steps only.
+  if (queue_.size() == 1 || (!wasBacklog && BacklogLocked())) wake_.notify_one();
 }
 
 bool CaptureWriter::WriteOut(const std::string& text) {
@@ -175,6 +182,9 @@ void CaptureWriter::WriterLoop() {
     {
       std::unique_lock lock(mu_);
       wake_.wait(lock, [this] { return stopping_ || !queue_.empty() || droppedSince_ != 0; });
+      // Once there is something, more is let in for a moment before it is taken: a flood of
+      // small chunks then costs one wake-up and one write per moment, not one per chunk.
+      wake_.wait_for(lock, kGatherTime, [this] { return stopping_ || BacklogLocked(); });
       batch.swap(queue_);
       queuedBytes_ = 0;
       // What was dropped was dropped after everything the batch holds, and before anything

@@ -81,6 +81,9 @@ class CaptureWriter {
   void SetOnFailure(std::function<void(const std::string&)> onFailure);
 
  private:
+  // How long the writer lets events gather after the first, unless the queue fills meanwhile.
+  static constexpr std::chrono::milliseconds kGatherTime{10};
+  bool BacklogLocked() const;
   void PostOne(Kind kind, std::string_view detail, const std::uint8_t* first, std::size_t count);
   void WriterLoop();
   bool WriteOut(const std::string& text);

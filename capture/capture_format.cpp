@@ -30,8 +30,18 @@ constexpr std::array<KindEntry, 13> kKinds{{
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-void AppendFlattened(std::string_view text, char lineEndAs, std::string* out) {
-  for (const char c : text) out->push_back(c == '\n' || c == '\r' ? lineEndAs : c);
+bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+
+// A detail or a header field is text on one line: line ends, tabs, escapes and any other control
+// character become `as`. A reader may print the file to a terminal, where they would act.
+void AppendFlattened(std::string_view text, char as, std::string* out) {
+  for (const char c : text) out->push_back(IsControl(c) ? as : c);
+}
+
+bool HasControl(std::string_view text) {
+  for (const char c : text)
+    if (IsControl(c)) return true;
+  return false;
 }
 
 int HexValue(char c) {
@@ -78,11 +88,10 @@ std::string FormatHeader(const Header& header) {
   line += ' ';
   line += std::to_string(header.version);
   line += " start=";
-  line += header.start;
+  AppendFlattened(header.start, '_', &line);
   line += " port=";
   if (header.port.empty()) line += '-';
-  for (const char c : header.port)
-    line.push_back(c == ' ' || c == '\t' || c == '\n' || c == '\r' ? '_' : c);
+  for (const char c : header.port) line.push_back(c == ' ' || IsControl(c) ? '_' : c);
   line += " settings=";
   AppendFlattened(header.settings, ' ', &line);
   line += '\n';
@@ -142,6 +151,10 @@ void AppendEvent(const Event& event, std::string* out) {
 bool ParseHeader(std::string_view line, Header* header, std::string* error) {
   std::string_view rest = line;
   if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
+  if (HasControl(rest)) {
+    *error = "the header holds a control character";
+    return false;
+  }
   if (TakeWord(&rest) != kFormatName) {
     *error =
         "not a capture: the first line does not start with \"" + std::string(kFormatName) + "\"";
@@ -232,6 +245,10 @@ bool ParseEvent(std::string_view line, Event* event, std::string* error) {
   rest.remove_prefix(count + 2);
   if (!rest.empty() && rest[0] != ' ') {
     *error = "text right after the character column";
+    return false;
+  }
+  if (HasControl(rest)) {
+    *error = "a control character after the character column";
     return false;
   }
   event->detail = std::string(rest.empty() ? rest : rest.substr(1));

@@ -36,14 +36,16 @@ struct Header {
   std::string settings;  // free text to the end of the line
 };
 
-// The header line with its line feed. Whitespace in the port becomes '_', line ends in the
-// settings become spaces.
+// The header line with its line feed. Whitespace and control characters in the port become '_',
+// control characters in the settings spaces.
 std::string FormatHeader(const Header& header);
-// Appends the event's line, with its line feed. A line feed or CR in the detail becomes a space.
+// Appends the event's line, with its line feed. A control character in the detail (a line end,
+// a tab, an escape) becomes a space.
 void AppendEvent(const Event& event, std::string* out);
 
 // One line without its line feed. False with the reason in *error (never a crash, whatever the
-// bytes).
+// bytes). A control character outside the hexadecimal and character columns is refused: the
+// writer never puts one there, and a reader prints the rest as it is.
 bool ParseHeader(std::string_view line, Header* header, std::string* error);
 bool ParseEvent(std::string_view line, Event* event, std::string* error);
 

@@ -25,7 +25,7 @@ SourceId InternSource(std::string_view name) {
   // One word: the capture's detail is the rest of its line, and a name is one of its words.
   std::string word(name);
   for (char& c : word)
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') c = '_';
+    if (c == ' ' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
   SourceTable& table = Table();
   std::lock_guard lock(table.mu);
   for (std::size_t i = 0; i < table.names.size(); ++i)

@@ -17,7 +17,7 @@ TEST(CaptureFormat, EveryByteAndDetailSurvivesTheRoundTrip) {
   Event event;
   event.micros = 12'000'345;
   event.kind = Kind::kTx;
-  event.detail = "write\nflush";
+  event.detail = "write\nflush\x1b";
   for (int b = 0; b < 256; ++b) event.bytes.push_back(std::uint8_t(b));
   std::string line;
   qv::capture::AppendEvent(event, &line);
@@ -32,7 +32,7 @@ TEST(CaptureFormat, EveryByteAndDetailSurvivesTheRoundTrip) {
   EXPECT_EQ(back.micros, event.micros);
   EXPECT_EQ(back.kind, Kind::kTx);
   EXPECT_EQ(back.bytes, event.bytes);
-  EXPECT_EQ(back.detail, "write flush");
+  EXPECT_EQ(back.detail, "write flush ");
 
   std::string empty;
   qv::capture::AppendEvent(Event{5, Kind::kModem, "CTS=1 DSR=0 RING=0 DCD=0", {}}, &empty);
@@ -60,6 +60,9 @@ TEST(CaptureFormat, ALineThatIsNotTheFormatsIsRefusedWithItsReason) {
       {"1.000000 RX 2 41 42 |AB", "not 2 characters between bars"},
       {"1.000000 RX 2 41 42 |AC|", "differs from the bytes at byte 2"},
       {"1.000000 RX 1 41 |A|x", "text right after the character column"},
+      // Printed as it is by a reader, a control character would act on its terminal.
+      {"1.000000 MODEM 0 || CTS=1 RI\rNG=0", "a control character after the character column"},
+      {"1.000000 OPEN 0 || \x1b[2Jvloop0", "a control character after the character column"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
@@ -92,6 +95,7 @@ TEST(CaptureFormat, TheHeaderNamesFormatVersionStartPortAndSettings) {
        "format version 2 is not one this program reads"},
       {"quor_vix-capture 1 port=y settings=", "no \"start=\" field"},
       {"quor_vix-capture 1 start=x settings=", "no \"port=\" field"},
+      {"quor_vix-capture 1 start=x port=\x1b]0;y\x07 settings=", "a control character"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr const char* kCaptureFilter = "Capture files (*.txt)|*.txt|All files (*.*)|*.*||";
+constexpr const char* kCaptureFilter = "Capture files|*.txt|All files|*.*||";
 constexpr const char* kCaptureFileName = "capture.txt";
 
 }  // namespace

@@ -151,13 +151,13 @@ void AppendEvent(const Event& event, std::string* out) {
 bool ParseHeader(std::string_view line, Header* header, std::string* error) {
   std::string_view rest = line;
   if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
-  if (HasControl(rest)) {
-    *error = "the header holds a control character";
-    return false;
-  }
   if (TakeWord(&rest) != kFormatName) {
     *error =
         "not a capture: the first line does not start with \"" + std::string(kFormatName) + "\"";
+    return false;
+  }
+  if (HasControl(rest)) {
+    *error = "the header holds a control character";
     return false;
   }
   std::uint64_t version = 0;

@@ -74,7 +74,22 @@ class DriverCore final : public LineHost {
  private:
   struct Request;
   using RequestPtr = std::shared_ptr<Request>;
-  using Lock = std::unique_lock<std::mutex>;
+  // mu_, held. What the holder completes meanwhile is published to its OVERLAPPED records (their
+  // events set) once the outermost Lock of the thread lets go of mu_: a thread woken by the event
+  // while mu_ is still held would run at once only to block on it, two task switches a request.
+  class Lock {
+   public:
+    explicit Lock(std::mutex& mu);
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    void lock() { held_.lock(); }
+    void unlock() { held_.unlock(); }
+    std::unique_lock<std::mutex>& held() { return held_; }
+
+   private:
+    std::unique_lock<std::mutex> held_;
+  };
 
   DWORD GateLocked(bool io) const;
   RequestPtr NewRequestLocked(int kind, OVERLAPPED* ov);

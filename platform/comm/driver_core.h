@@ -158,6 +158,9 @@ class DriverCore final : public LineHost {
   std::deque<RequestPtr> writes_;  // writes and flushes, in order
   RequestPtr wait_;
   std::optional<std::uint8_t> immediate_;  // TransmitCommChar
+  // The last requests made, kept for use again once they ended (NewRequestLocked).
+  static constexpr std::size_t kRecentRequests = 8;
+  std::vector<RequestPtr> recent_;
   // Direct-I/O lines: the bytes written to the tty that it has not sent yet, oldest first, by
   // request (null: a TransmitCommChar byte). A write completes once none of its bytes is left
   // here; the kernel's output queue (TIOCOUTQ) says how many are, and the oldest leave first.

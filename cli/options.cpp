@@ -56,7 +56,8 @@ std::string UsageText() {
          "  --report FILE        write them as one HTML page with a chart per test\n"
          "  --seconds N          the soak's length (default 60)\n"
          "  --seed S             the soak's seed: the same seed and threads replay its operations\n"
-         "  --threads T          the soak's writing threads, 1-" + std::to_string(kSoakMaxThreads) +
+         "  --threads T          the soak's writing threads, 1-" +
+         std::to_string(kSoakMaxThreads) +
          " (default 3)\n"
          "  --verbose            the engine's trace and the console's log lines on standard error;\n"
          "                       the soak logs each operation on standard output\n"

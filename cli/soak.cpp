@@ -153,7 +153,8 @@ struct Soak {
 
   std::mutex statsLock;
   std::map<std::string, std::map<DWORD, long long>> results;  // kind, code, count
-  DCB dcb{};                                                   // the last state set, for reopens
+  std::mutex dcbLock;                                         // one state change at a time
+  DCB dcb{};                                                  // the last state set, for reopens
 };
 
 DWORD Code(BOOL ok) { return ok ? ERROR_SUCCESS : GetLastError(); }
@@ -278,8 +279,8 @@ class Writer {
     Shared shared(s_->gate);
     s_->ledger.Issued(t_, w.first, w.frames);
     s_->pendingTx += static_cast<long long>(w.bytes.size());
-    w.issued = Code(WriteFile(s_->handle.load(), w.bytes.data(), DWORD(w.bytes.size()), nullptr,
-                              &w.ov));
+    w.issued =
+        Code(WriteFile(s_->handle.load(), w.bytes.data(), DWORD(w.bytes.size()), nullptr, &w.ov));
   }
   // The write's end: waits for it (polling the event when `poll`), books it.
   DWORD Complete(Write& w, bool poll) {
@@ -327,7 +328,7 @@ class Writer {
   }
 
   void WaitEventOp() {
-    static constexpr DWORD kEvents[] = {EV_RXCHAR, EV_TXEMPTY, EV_CTS,  EV_DSR,
+    static constexpr DWORD kEvents[] = {EV_RXCHAR, EV_TXEMPTY, EV_CTS, EV_DSR,
                                         EV_RLSD,   EV_BREAK,   EV_ERR, EV_RING};
     const DWORD pick = rng_.Below(255) + 1;
     DWORD mask = 0;
@@ -420,7 +421,7 @@ class Writer {
     DWORD code = ERROR_SUCCESS;
     {
       Shared shared(s_->gate);
-      std::lock_guard lock(s_->statsLock);  // one state change at a time, kept for reopens
+      std::lock_guard lock(s_->dcbLock);
       DCB dcb = s_->dcb;
       dcb.BaudRate = rate;
       dcb.Parity = parity;
@@ -475,7 +476,7 @@ class Writer {
         s_->stopWriters = true;
         code = openCode;
       } else {
-        std::lock_guard lock(s_->statsLock);
+        std::lock_guard lock(s_->dcbLock);
         ApplyLine(port, s_->dcb);
         s_->handle = port;
       }
@@ -603,10 +604,9 @@ void RunSoak(CliHost& host, TestResult& result) {
   s->speed = settings.speed;
   s->threads = std::clamp(settings.soakThreads, 1, kSoakMaxThreads);
   s->verbose = settings.verbose;
-  s->seed = settings.haveSeed
-                ? settings.seed
-                : static_cast<unsigned long long>(
-                      std::chrono::system_clock::now().time_since_epoch().count());
+  s->seed = settings.haveSeed ? settings.seed
+                              : static_cast<unsigned long long>(
+                                    std::chrono::system_clock::now().time_since_epoch().count());
   for (DWORD factor : {1u, 2u, 4u, 8u}) {
     if (double(s->speed) * factor <= double(kMaxSpeed)) s->rates.push_back(s->speed * factor);
   }
@@ -753,8 +753,8 @@ void RunSoak(CliHost& host, TestResult& result) {
       std::string detail;
       for (const auto& [code, count] : codes) {
         total += count;
-        detail += (detail.empty() ? "" : ", ") + std::to_string(code) + ": " +
-                  std::to_string(count);
+        detail +=
+            (detail.empty() ? "" : ", ") + std::to_string(code) + ": " + std::to_string(count);
       }
       result.Figure("op_" + kind, std::to_string(total) + " (" + detail + ")");
     }
@@ -782,8 +782,8 @@ void RunSoak(CliHost& host, TestResult& result) {
   for (const auto& k : kinds) {
     if (k.count == 0) continue;
     const std::string seqs = Sequences(findings, k.kind);
-    failures.push_back(std::to_string(k.count) + (k.count == 1 ? " frame " : " frames ") +
-                       k.what + (seqs.empty() ? "" : " (" + seqs + ")"));
+    failures.push_back(std::to_string(k.count) + (k.count == 1 ? " frame " : " frames ") + k.what +
+                       (seqs.empty() ? "" : " (" + seqs + ")"));
     result.Figure(std::string(soak::FindingName(k.kind)) + "_frames", seqs);
   }
   if (s->reopenFailures.load() > 0) failures.push_back("the port did not open again after a close");
@@ -791,8 +791,8 @@ void RunSoak(CliHost& host, TestResult& result) {
     if (c.framesIssued > 0 && c.delivered == 0) failures.push_back("no frame came back");
     if (after.fds > before.fds || after.handles > before.handles) {
       failures.push_back("descriptors " + std::to_string(before.fds) + " -> " +
-                         std::to_string(after.fds) + ", handles " +
-                         std::to_string(before.handles) + " -> " + std::to_string(after.handles));
+                         std::to_string(after.fds) + ", handles " + std::to_string(before.handles) +
+                         " -> " + std::to_string(after.handles));
     }
   }
   if (failures.empty()) {

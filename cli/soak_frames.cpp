@@ -259,8 +259,7 @@ int Ledger::FrameAtLocked(std::size_t at, bool final) const {
     if (avail >= 1 && p[0] != kMagic0) return FrameState::kBadHeader;
     if (avail >= 2 && p[1] != kMagic1) return FrameState::kBadHeader;
     if (avail < kHeaderSize) return final ? FrameState::kBadHeader : FrameState::kWait;
-    if (std::uint8_t(Crc32(p, kHeaderSize - 1)) != p[kHeaderSize - 1] ||
-        p[2] >= streams_.size()) {
+    if (std::uint8_t(Crc32(p, kHeaderSize - 1)) != p[kHeaderSize - 1] || p[2] >= streams_.size()) {
       return FrameState::kBadHeader;
     }
     const std::size_t length = ParseHeader(p).length;

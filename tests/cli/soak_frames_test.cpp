@@ -235,9 +235,9 @@ TEST(SoakLedger, OutstandingCountsCompletedFramesNotYetReceived) {
 }
 
 TEST(SoakFrames, AWriteIsExactlyItsSizeInFramesOfAtMostTheLargestPayload) {
-  for (std::size_t size : {std::size_t(1), kMinFrame - 1, kMinFrame, kMinFrame + 1,
-                           kMaxPayload + kMinFrame, kMaxPayload + kMinFrame + 1,
-                           kMaxPayload + 2 * kMinFrame - 1, std::size_t(65536)}) {
+  for (std::size_t size :
+       {std::size_t(1), kMinFrame - 1, kMinFrame, kMinFrame + 1, kMaxPayload + kMinFrame,
+        kMaxPayload + kMinFrame + 1, kMaxPayload + 2 * kMinFrame - 1, std::size_t(65536)}) {
     SCOPED_TRACE(size);
     const std::vector<std::size_t> payloads = FramePayloads(size);
     std::size_t total = 0;

@@ -69,7 +69,8 @@ TEST_F(SoakTest, EachDamagedByteOfTheFarEndFailsTheRunWithExactlyOneFrame) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
-    const CliRun run = Soak({"--seconds", "2", "--seed", "7", "--threads", "1", "--fault", c.fault});
+    const CliRun run =
+        Soak({"--seconds", "2", "--seed", "7", "--threads", "1", "--fault", c.fault});
     EXPECT_EQ(run.status, 1) << run.out;
     EXPECT_NE(run.out.find("  failure: " + std::string(c.text) + "\n"), std::string::npos)
         << run.out;
@@ -80,9 +81,10 @@ TEST_F(SoakTest, EachDamagedByteOfTheFarEndFailsTheRunWithExactlyOneFrame) {
 
 TEST_F(SoakTest, AWriteThatNeverCompletesIsAHangNamedWithItsSeedWithinItsBoundAndFiveSeconds) {
   const auto start = std::chrono::steady_clock::now();
-  const CliRun run =
-      Soak({"--seconds", "60", "--seed", "7", "--threads", "1", "--fault", "never-complete-writes"});
-  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const CliRun run = Soak(
+      {"--seconds", "60", "--seed", "7", "--threads", "1", "--fault", "never-complete-writes"});
+  const double took =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(run.status, 1) << run.out;
   const std::size_t at = run.out.find("  failure: hang: T0 write-");
   ASSERT_NE(at, std::string::npos) << run.out;
@@ -96,8 +98,8 @@ TEST_F(SoakTest, AWriteThatNeverCompletesIsAHangNamedWithItsSeedWithinItsBoundAn
 }
 
 TEST_F(SoakTest, TheSameSeedWithOneThreadReplaysTheSameOperations) {
-  const std::vector<std::string> options = {"--seconds", "2", "--seed", "99", "--threads", "1",
-                                            "--verbose"};
+  const std::vector<std::string> options = {"--seconds", "2", "--seed",   "99",
+                                            "--threads", "1", "--verbose"};
   const CliRun first = Soak(options);
   const CliRun second = Soak(options);
   ASSERT_EQ(first.status, 0) << first.out;

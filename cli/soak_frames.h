@@ -15,9 +15,10 @@
 //               close came after it) and did not, or that arrived with bytes missing;
 //   duplicated  a frame that arrived again, or with bytes repeated;
 //   out of order  a frame of a thread that came after a later frame of that thread.
-// Frames of a write that a purge, cancel or close aborted, and frames in flight at a receive or
-// transmit purge or a close, are expected losses: counted apart, and no fault when they are
-// missing or cut short.
+// Frames of a write that a purge, cancel or close aborted, and frames in flight at a buffer
+// purge, a close, a break or an overflow the driver reported, are expected losses: counted
+// apart, and no fault when they are missing or cut short. A write shorter than a frame is sent as
+// one empty frame.
 #pragma once
 
 #include <cstddef>

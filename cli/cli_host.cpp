@@ -249,9 +249,16 @@ void CliHost::OpenCloseOnUi() {
 
 void CliHost::PortOpenedOnUi(int start) {
   ++serial_;
-  if (settings_.alterByte >= 0) {
-    qv::comm::AlterFarEndByte(qv::comm::WithoutDevicePrefix(settings_.port),
-                              std::size_t(settings_.alterByte));
+  using qv::comm::FarEndByteFault;
+  const std::pair<long long, FarEndByteFault> byteFaults[] = {
+      {settings_.alterByte, FarEndByteFault::kAlter},
+      {settings_.dropByte, FarEndByteFault::kDrop},
+      {settings_.duplicateByte, FarEndByteFault::kDuplicate},
+  };
+  for (const auto& [position, fault] : byteFaults) {
+    if (position < 0) continue;
+    qv::comm::SetFarEndByteFault(qv::comm::WithoutDevicePrefix(settings_.port), fault,
+                                 std::size_t(position));
   }
   const DWORD speed = speed_;
   CheckDriverBaud(speed, qv::drivertests::ApplyOpenLineSettings(hPort, speed, kConsoleModule));

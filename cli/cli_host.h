@@ -35,6 +35,14 @@ struct HostSettings {
   // A virtual port's far end alters the byte at this position of what it sends back after each
   // open (-1: never), so that the echo test's difference can be seen.
   long long alterByte = -1;
+  // The same position, other damage: the far end drops that byte, or sends it twice.
+  long long dropByte = -1;
+  long long duplicateByte = -1;
+  // The soak: how long, its seed (taken from the clock when none is given), how many threads.
+  int soakSeconds = 60;
+  bool haveSeed = false;
+  unsigned long long seed = 0;
+  int soakThreads = 3;
   // The write tests hold the output with CTS flow control where the port's CTS follows its RTS.
   bool holdCts = true;
 };

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "cli/soak.h"
 #include "cli/test_steps.h"
 #include "cli/write_tests.h"
 #include "drivertests/baud_scan_run.h"
@@ -395,6 +396,7 @@ TestResult RunDriverTest(CliHost& host, const std::string& name) {
   else if (name == "setconfig") SetConfig(host, result);
   else if (name == "baud-scan") BaudScan(host, result);
   else if (IsWriteTest(name)) RunWriteTest(host, name, result);
+  else if (name == kSoakTest) RunSoak(host, result);
   else result.Fail("Unknown test " + name);
   result.seconds = MsBetween(start, Clock::now()) / 1000;
   return result;

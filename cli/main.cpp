@@ -144,7 +144,8 @@ int Run(const std::vector<std::string>& args) {
   if (!qv::cli::ParseRunOptions(args, &options, &error)) return UsageError(error);
   const bool faults = options.ignoreReadTimeouts || options.neverCompleteWrites ||
                       options.refusePurge || options.refuseOpenEvery != 0 ||
-                      options.host.alterByte >= 0;
+                      options.host.alterByte >= 0 || options.host.dropByte >= 0 ||
+                      options.host.duplicateByte >= 0;
   if (faults && !IsVirtualPort(options.host.port))
     return UsageError("--fault works on virtual ports only, not on " + options.host.port);
   // The JUnit file is created before the tests run, so that a bad path is no surprise after a

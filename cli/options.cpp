@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "cli/driver_tests.h"
+#include "cli/soak.h"
 #include "engine/comm.h"
 
 namespace qv::cli {
@@ -30,6 +31,9 @@ std::string UsageText() {
          "      The ports the console's list offers, one a line: name, a tab, the source.\n"
          "  quor_vix-cli run TEST [TEST...] --port NAME [options]\n"
          "      Runs the driver tests on the port, one after the other.\n"
+         "  quor_vix-cli run soak --port NAME [--seconds N] [--seed S] [--threads T] [options]\n"
+         "      A seeded random stress of every port operation on a loop-back, every byte\n"
+         "      accounted for (defaults: 60 s, a seed from the clock, 3 threads).\n"
          "  quor_vix-cli capture show FILE [--since S] [--kind KINDS]\n"
          "      A capture's events from S seconds on (default 0), of the kinds given: rx, tx,\n"
          "      lines (modem lines, line errors, breaks), config, port (open, close, plug and\n"
@@ -56,10 +60,17 @@ std::string UsageText() {
          "  --report FILE        write them as one HTML page with a chart per test\n"
          "  --capture FILE       record everything on the line with time stamps, for the whole\n"
          "                       run (read it with \"capture show FILE\")\n"
-         "  --verbose            the engine's trace and the console's log lines on standard error\n"
+         "  --seconds N          the soak's length (default 60)\n"
+         "  --seed S             the soak's seed: the same seed and threads replay its operations\n"
+         "  --threads T          the soak's writing threads, 1-" +
+         std::to_string(kSoakMaxThreads) +
+         " (default 3)\n"
+         "  --verbose            the engine's trace and the console's log lines on standard error;\n"
+         "                       the soak logs each operation on standard output\n"
          "  --fault F            virtual ports only, to see failing verdicts: ignore-read-timeouts,\n"
          "                       never-complete-writes, refuse-purge, alter-byte=N,\n"
-         "                       refuse-open=N (every Nth open refused) (repeatable)\n"
+         "                       drop-byte=N, duplicate-byte=N (the far end damages its Nth\n"
+         "                       byte), refuse-open=N (every Nth open refused) (repeatable)\n"
          "\n"
          "Exit status: 0 all tests passed, 1 a test failed, 2 usage error or a port that cannot\n"
          "be opened.\n";
@@ -125,6 +136,27 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions* options,
         return false;
       }
       options->host.source = value;
+    } else if (arg == "--seconds") {
+      if (!number(1, 7 * 24 * 3600, &n)) return false;
+      options->host.soakSeconds = int(n);
+    } else if (arg == "--seed") {
+      if (!takeValue()) return false;
+      if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
+          value.size() > 20) {
+        *error = "--seed takes a whole number, not \"" + value + "\"";
+        return false;
+      }
+      errno = 0;
+      const unsigned long long seed = std::strtoull(value.c_str(), nullptr, 10);
+      if (errno != 0) {
+        *error = "--seed takes a number below 2^64, not \"" + value + "\"";
+        return false;
+      }
+      options->host.seed = seed;
+      options->host.haveSeed = true;
+    } else if (arg == "--threads") {
+      if (!number(1, kSoakMaxThreads, &n)) return false;
+      options->host.soakThreads = int(n);
     } else if (arg == "--start-phase") {
       if (!number(1, 7, &n)) return false;
       options->host.startPhase = int(n);
@@ -167,13 +199,19 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions* options,
       } else if (value.rfind("alter-byte=", 0) == 0 &&
                  ParseNumber(value.substr(11), 0, std::numeric_limits<int>::max(), &n)) {
         options->host.alterByte = n;
+      } else if (value.rfind("drop-byte=", 0) == 0 &&
+                 ParseNumber(value.substr(10), 0, std::numeric_limits<int>::max(), &n)) {
+        options->host.dropByte = n;
+      } else if (value.rfind("duplicate-byte=", 0) == 0 &&
+                 ParseNumber(value.substr(15), 0, std::numeric_limits<int>::max(), &n)) {
+        options->host.duplicateByte = n;
       } else if (value.rfind("refuse-open=", 0) == 0 &&
                  ParseNumber(value.substr(12), 1, std::numeric_limits<DWORD>::max(), &n)) {
         options->refuseOpenEvery = DWORD(n);
       } else {
         *error = "unknown fault \"" + value +
                  "\" (ignore-read-timeouts, never-complete-writes, refuse-purge, alter-byte=N, "
-                 "refuse-open=N)";
+                 "drop-byte=N, duplicate-byte=N, refuse-open=N)";
         return false;
       }
     } else if ((arg == "--record" || arg == "--verbose") && !inlineValue) {
@@ -181,7 +219,7 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions* options,
     } else if (arg.rfind("-", 0) == 0) {
       *error = "unknown option " + args[i];
       return false;
-    } else if (IsDriverTest(arg)) {
+    } else if (IsDriverTest(arg) || arg == kSoakTest) {
       options->tests.push_back(arg);
     } else {
       *error = "unknown test \"" + arg + "\"";

@@ -15,6 +15,24 @@ constexpr Clock::time_point kNever = Clock::time_point::max();
 // A posix line cannot tell when the kernel's output buffer empties: a flush looks again this often.
 constexpr auto kFlushRecheck = std::chrono::milliseconds(5);
 
+// Completions of overlapped requests waiting for the thread's outermost Lock to let go of mu_.
+struct Publication {
+  OVERLAPPED* ov;
+  DWORD error;
+  DWORD count;
+};
+thread_local std::vector<Publication> tlsPublications;
+thread_local int tlsLockDepth = 0;
+
+void PublishHeldCompletions() {
+  if (tlsPublications.empty()) return;
+  std::vector<Publication> due;
+  due.swap(tlsPublications);
+  for (const Publication& p : due) PublishCompletion(p.ov, p.error, p.count);
+  due.clear();
+  if (tlsPublications.empty()) tlsPublications.swap(due);  // keeps the capacity for the next
+}
+
 Clock::time_point AddMs(Clock::time_point t, std::uint64_t ms) {
   // Products of a MAXDWORD multiplier and a large count exceed any useful time: never.
   constexpr std::uint64_t kLimit = 1ull << 40;
@@ -51,6 +69,16 @@ struct DriverCore::Request {
   DWORD* maskOut = nullptr;
   DWORD events = 0;
 };
+
+DriverCore::Lock::Lock(std::mutex& mu) : held_(mu, std::defer_lock) {
+  ++tlsLockDepth;
+  held_.lock();
+}
+
+DriverCore::Lock::~Lock() {
+  if (held_.owns_lock()) held_.unlock();
+  if (--tlsLockDepth == 0) PublishHeldCompletions();
+}
 
 DriverCore::DriverCore(std::shared_ptr<Line> line, bool overlapped)
     : line_(std::move(line)), overlapped_(overlapped) {}
@@ -110,7 +138,26 @@ DWORD DriverCore::GateLocked(bool io) const {
 }
 
 DriverCore::RequestPtr DriverCore::NewRequestLocked(int kind, OVERLAPPED* ov) {
-  auto r = std::make_shared<Request>();
+  // A request that nobody but this list holds any more is used again, with its write buffer's
+  // room: a stream of requests costs no allocation each. References are only ever taken under
+  // mu_, so a count of one seen here stays one.
+  RequestPtr r;
+  for (RequestPtr& spare : recent_) {
+    if (spare.use_count() == 1) {
+      r = spare;
+      std::vector<std::uint8_t> room = std::move(r->data);
+      room.clear();
+      // A block of megabytes is not kept for the small ones that follow.
+      if (room.capacity() > 65536) room = {};
+      *r = Request{};
+      r->data = std::move(room);
+      break;
+    }
+  }
+  if (!r) {
+    r = std::make_shared<Request>();
+    if (recent_.size() < kRecentRequests) recent_.push_back(r);
+  }
   r->kind = kind;
   r->owner = std::this_thread::get_id();
   if (overlapped_ && ov != nullptr) {
@@ -121,7 +168,11 @@ DriverCore::RequestPtr DriverCore::NewRequestLocked(int kind, OVERLAPPED* ov) {
 }
 
 DWORD DriverCore::FinishSubmitLocked(Lock& lock, const RequestPtr& r, DWORD* count) {
-  if (!r->done && r->ov == nullptr) done_.wait(lock, [&] { return r->done; });
+  if (!r->done && r->ov == nullptr) {
+    // Whatever this thread completed on the way goes out before it sleeps.
+    PublishHeldCompletions();
+    done_.wait(lock.held(), [&] { return r->done; });
+  }
   if (!r->done) return ERROR_IO_PENDING;
   if (count != nullptr) *count = r->result;
   return r->error;
@@ -135,7 +186,13 @@ void DriverCore::CompleteLocked(const RequestPtr& r, DWORD error, DWORD count) {
   if (r->kind == kWait && error == ERROR_SUCCESS && r->maskOut != nullptr) {
     *r->maskOut = r->events;
   }
-  if (r->ov != nullptr) PublishCompletion(r->ov, error, count);
+  if (r->ov != nullptr) {
+    if (tlsLockDepth > 0) {
+      tlsPublications.push_back({r->ov, error, count});
+    } else {
+      PublishCompletion(r->ov, error, count);
+    }
+  }
   done_.notify_all();
 }
 

@@ -74,7 +74,22 @@ class DriverCore final : public LineHost {
  private:
   struct Request;
   using RequestPtr = std::shared_ptr<Request>;
-  using Lock = std::unique_lock<std::mutex>;
+  // mu_, held. What the holder completes meanwhile is published to its OVERLAPPED records (their
+  // events set) once the outermost Lock of the thread lets go of mu_: a thread woken by the event
+  // while mu_ is still held would run at once only to block on it, two task switches a request.
+  class Lock {
+   public:
+    explicit Lock(std::mutex& mu);
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    void lock() { held_.lock(); }
+    void unlock() { held_.unlock(); }
+    std::unique_lock<std::mutex>& held() { return held_; }
+
+   private:
+    std::unique_lock<std::mutex> held_;
+  };
 
   DWORD GateLocked(bool io) const;
   RequestPtr NewRequestLocked(int kind, OVERLAPPED* ov);
@@ -143,6 +158,9 @@ class DriverCore final : public LineHost {
   std::deque<RequestPtr> writes_;  // writes and flushes, in order
   RequestPtr wait_;
   std::optional<std::uint8_t> immediate_;  // TransmitCommChar
+  // The last requests made, kept for use again once they ended (NewRequestLocked).
+  static constexpr std::size_t kRecentRequests = 8;
+  std::vector<RequestPtr> recent_;
   // Direct-I/O lines: the bytes written to the tty that it has not sent yet, oldest first, by
   // request (null: a TransmitCommChar byte). A write completes once none of its bytes is left
   // here; the kernel's output queue (TIOCOUTQ) says how many are, and the oldest leave first.

@@ -163,9 +163,10 @@ void VirtualPort::SetResponseDelay(DWORD milliseconds) {
   responseDelay_ = std::chrono::milliseconds(milliseconds);
 }
 
-void VirtualPort::AlterFarEndByte(std::size_t position) {
+void VirtualPort::SetFarEndByteFault(FarEndByteFault fault, std::size_t position) {
   Lock lock(mu_);
   alterPending_ = true;
+  alterHow_ = fault;
   alterAt_ = position;
 }
 
@@ -401,17 +402,27 @@ void VirtualPort::SendToHost(const std::uint8_t* data, std::size_t count) {
   RxChunk chunk;
   chunk.bytes.assign(data, data + count);
   if (alterPending_) {
-    // A corrupted byte on the way back, counted across chunks.
+    // A damaged byte on the way back, counted across chunks.
     if (alterAt_ < count) {
-      chunk.bytes[alterAt_] ^= 0xFF;
+      const auto at = chunk.bytes.begin() + static_cast<long>(alterAt_);
+      switch (alterHow_) {
+        case FarEndByteFault::kAlter: *at ^= 0xFF; break;
+        case FarEndByteFault::kDrop: chunk.bytes.erase(at); break;
+        case FarEndByteFault::kDuplicate: {
+          const std::uint8_t byte = *at;
+          chunk.bytes.insert(at, byte);
+          break;
+        }
+      }
       alterPending_ = false;
     } else {
       alterAt_ -= count;
     }
   }
+  if (chunk.bytes.empty()) return;  // its one byte was dropped
   chunk.perByte = PerByteLocked();
   chunk.start = std::max(rxFree_, Clock::now() + responseDelay_);
-  rxFree_ = chunk.start + chunk.perByte * static_cast<long>(count);
+  rxFree_ = chunk.start + chunk.perByte * static_cast<long>(chunk.bytes.size());
   rx_.push_back(std::move(chunk));
   kicked_ = true;
   wake_.notify_one();
@@ -642,8 +653,12 @@ bool SetResponseDelay(const std::string& port, DWORD milliseconds) {
 }
 
 bool AlterFarEndByte(const std::string& port, std::size_t position) {
+  return SetFarEndByteFault(port, FarEndByteFault::kAlter, position);
+}
+
+bool SetFarEndByteFault(const std::string& port, FarEndByteFault fault, std::size_t position) {
   auto p = FindVirtualPort(port);
-  if (p) p->AlterFarEndByte(position);
+  if (p) p->SetFarEndByteFault(fault, position);
   return p != nullptr;
 }
 

@@ -51,7 +51,7 @@ class VirtualPort final : public Line, public sim::LineEnd {
   DWORD AcceptRate(DWORD requested, DWORD* accepted) const;
   void SetOpenBehaviour(DWORD refuseError, DWORD delayMs);
   void SetResponseDelay(DWORD milliseconds);
-  void AlterFarEndByte(std::size_t position);
+  void SetFarEndByteFault(FarEndByteFault fault, std::size_t position);
   void SetDriverFaults(const DriverFaults& faults);
   bool SetPlugged(bool plugged);  // true when the state changed
   void Reset();
@@ -120,8 +120,9 @@ class VirtualPort final : public Line, public sim::LineEnd {
   DWORD refuseEveryNthOpen_ = 0;
   DWORD opensCounted_ = 0;  // opens tried since refuseEveryNthOpen_ was set
   Clock::duration responseDelay_{};
-  // The far end's byte to alter: its position in what the far end sends after the request.
+  // The far end's byte to damage: its position in what the far end sends after the request.
   bool alterPending_ = false;
+  FarEndByteFault alterHow_ = FarEndByteFault::kAlter;
   std::size_t alterAt_ = 0;
   DWORD pendingErrors_ = 0;
   bool pendingBreak_ = false;

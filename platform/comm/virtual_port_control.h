@@ -76,6 +76,9 @@ bool UnplugVirtualPort(const std::string& port);
 // bytes it sends to the host from this call on has its bits inverted, once. Counted only while
 // the port is open.
 bool AlterFarEndByte(const std::string& port, std::size_t position);
+// The same count, other damage: the far end drops that byte, or sends it twice.
+enum class FarEndByteFault { kAlter, kDrop, kDuplicate };
+bool SetFarEndByteFault(const std::string& port, FarEndByteFault fault, std::size_t position);
 // A driver that breaks its contract, so that the driver tests' failure verdicts can be seen:
 // reads that ignore their timeouts, writes that never complete (purge, cancel and close still end
 // them), a purge that does nothing (and reports purgeError, or success when it is 0), opens that

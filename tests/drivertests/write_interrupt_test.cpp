@@ -126,7 +126,9 @@ TEST_P(HeldWriteTest, PurgeTxAbortEndsBothWritesWith995) {
   EXPECT_EQ(EndedErrors(), (std::vector<DWORD>{ERROR_OPERATION_ABORTED, ERROR_OPERATION_ABORTED}));
   EXPECT_EQ(OutQueue(), 0u);
   ReleaseOutput();
-  if (pty_) EXPECT_EQ(pty_->Receive(1, 300ms), "");
+  if (pty_) {
+    EXPECT_EQ(pty_->Receive(1, 300ms), "");
+  }
 }
 
 // The transmit side is cleared, the writes themselves stay pending (a serial driver keeps its
@@ -167,7 +169,9 @@ TEST_P(HeldWriteTest, CancelIoEndsOnlyTheUiThreadsWrites) {
   EXPECT_EQ(OutQueue(), left);
   ReleaseOutput();
   EXPECT_TRUE(WaitUntil([&] { return CommConnection.WriteCompleted == before + 5; }));
-  if (pty_) EXPECT_EQ(pty_->Receive(left + 1, 1000ms).substr(0, 6), left == 5 ? "hello" : "helloA");
+  if (pty_) {
+    EXPECT_EQ(pty_->Receive(left + 1, 1000ms).substr(0, 6), left == 5 ? "hello" : "helloA");
+  }
 }
 
 TEST_P(HeldWriteTest, CloseHandleLeavesTheConsoleClosedAndItOpensAgain) {

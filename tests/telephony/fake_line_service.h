@@ -20,8 +20,8 @@ namespace qv::test {
 struct FakeDevice {
   LONG negotiate = 0;       // result of lineNegotiateAPIVersion
   LONG portNameResult = 0;  // result of lineGetID "comm/datamodem/portname"
-  std::string port;         // its port name
-  std::string lineName;
+  std::string port{};       // its port name
+  std::string lineName{};
   bool portNameOutside = false;  // the answer's offset points beyond the record
   DWORD portNameNeeded = 0;      // a needed size of its own (0: the real one)
 };

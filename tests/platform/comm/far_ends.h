@@ -74,7 +74,9 @@ class PtyFarEnd : public FarEnd {
   void Hold(HANDLE port) override {
     SetOutX(port);
     SendXoff();
-    std::this_thread::sleep_for(Ms(50));  // the XOFF crosses the tty layer
+    // The XOFF crosses the tty layer in a kernel worker, which a loaded machine runs late (50 ms
+    // was seen to fall short under a sanitizer with a build beside it).
+    std::this_thread::sleep_for(Ms(200));
   }
   void Release(HANDLE) override { SendXon(); }
   bool SendsXonXoff() const override { return true; }

@@ -30,7 +30,9 @@ class LineServiceTest : public ::testing::Test {
         << "libtapi32.so beside the suite did not load";
   }
   void TearDown() override {
-    if (app_ != 0) EXPECT_EQ(lineShutdown(app_), 0);
+    if (app_ != 0) {
+      EXPECT_EQ(lineShutdown(app_), 0);
+    }
   }
 
   // Registers anew with `ports` as the system's port list. The service's device watch reads that

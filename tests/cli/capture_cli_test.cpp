@@ -104,8 +104,9 @@ TEST_F(CaptureCliTest, WhatIsNotACaptureEndsWithStatus2AndTheLineAtFault) {
     EXPECT_EQ(run.status, cases[i].status);
     EXPECT_NE(run.err.find(cases[i].err), std::string::npos) << run.err;
     // What came before the line at fault is shown.
-    if (cases[i].text.find("|AB|") != std::string::npos)
+    if (cases[i].text.find("|AB|") != std::string::npos) {
       EXPECT_NE(run.out.find("0.100000 RX 2 bytes"), std::string::npos) << run.out;
+    }
   }
 
   const struct {
@@ -157,7 +158,9 @@ TEST_F(CaptureCliTest, ARunsCaptureHoldsEveryTestsBytesInOrderWithTheirSourceAnd
         words >> hex;
         (kind == "TX" ? sent : received) += char(std::stoi(hex, nullptr, 16));
       }
-      if (kind == "TX") EXPECT_EQ(line.substr(line.size() - 5), " echo") << line.substr(0, 40);
+      if (kind == "TX") {
+        EXPECT_EQ(line.substr(line.size() - 5), " echo") << line.substr(0, 40);
+      }
       continue;
     }
     std::string detail;

@@ -15,22 +15,18 @@ constexpr Clock::time_point kNever = Clock::time_point::max();
 // A posix line cannot tell when the kernel's output buffer empties: a flush looks again this often.
 constexpr auto kFlushRecheck = std::chrono::milliseconds(5);
 
-// Completions of overlapped requests waiting for the thread's outermost Lock to let go of mu_.
-struct Publication {
-  OVERLAPPED* ov;
-  DWORD error;
-  DWORD count;
-};
-thread_local std::vector<Publication> tlsPublications;
+// The events of overlapped requests completed under mu_, waiting for the thread's outermost Lock
+// to let go of it. Their results are already in their records.
+thread_local std::vector<HANDLE> tlsHeldEvents;
 thread_local int tlsLockDepth = 0;
 
 void PublishHeldCompletions() {
-  if (tlsPublications.empty()) return;
-  std::vector<Publication> due;
-  due.swap(tlsPublications);
-  for (const Publication& p : due) PublishCompletion(p.ov, p.error, p.count);
+  if (tlsHeldEvents.empty()) return;
+  std::vector<HANDLE> due;
+  due.swap(tlsHeldEvents);
+  for (const HANDLE event : due) SetCompletionEvent(event);
   due.clear();
-  if (tlsPublications.empty()) tlsPublications.swap(due);  // keeps the capacity for the next
+  if (tlsHeldEvents.empty()) tlsHeldEvents.swap(due);  // keeps the capacity for the next
 }
 
 Clock::time_point AddMs(Clock::time_point t, std::uint64_t ms) {
@@ -187,11 +183,17 @@ void DriverCore::CompleteLocked(const RequestPtr& r, DWORD error, DWORD count) {
     *r->maskOut = r->events;
   }
   if (r->ov != nullptr) {
+    // The result is in the record at once, so whoever looks at it after this (a flush that
+    // returned, a status that shows the queue empty) finds it; only the event waits for mu_.
+    const HANDLE event = StoreCompletionResult(r->ov, error, count);
     if (tlsLockDepth > 0) {
-      tlsPublications.push_back({r->ov, error, count});
+      tlsHeldEvents.push_back(event);
     } else {
-      PublishCompletion(r->ov, error, count);
+      SetCompletionEvent(event);
     }
+  } else {
+    // A blocking caller woken now finds every request completed before its own signalled.
+    PublishHeldCompletions();
   }
   done_.notify_all();
 }

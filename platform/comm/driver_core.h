@@ -74,9 +74,10 @@ class DriverCore final : public LineHost {
  private:
   struct Request;
   using RequestPtr = std::shared_ptr<Request>;
-  // mu_, held. What the holder completes meanwhile is published to its OVERLAPPED records (their
-  // events set) once the outermost Lock of the thread lets go of mu_: a thread woken by the event
-  // while mu_ is still held would run at once only to block on it, two task switches a request.
+  // mu_, held. An overlapped request the holder completes meanwhile has its result in its record
+  // at once, but its event is set only once the thread's outermost Lock lets go of mu_: a thread
+  // woken while mu_ is still held would run at once only to block on it, two task switches a
+  // request.
   class Lock {
    public:
     explicit Lock(std::mutex& mu);

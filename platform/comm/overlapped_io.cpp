@@ -35,7 +35,7 @@ void MarkPending(OVERLAPPED* ov) {
   }
 }
 
-void PublishCompletion(OVERLAPPED* ov, DWORD error, DWORD count) {
+HANDLE StoreCompletionResult(OVERLAPPED* ov, DWORD error, DWORD count) {
   // The record is not touched once the result is in it: a caller that sees the result may free
   // the record at once (the event is taken before).
   HANDLE event = nullptr;
@@ -46,12 +46,20 @@ void PublishCompletion(OVERLAPPED* ov, DWORD error, DWORD count) {
     ov->InternalHigh = count;
   }
   CompletionCv().notify_all();
-  if (event != nullptr) {
-    // The caller may have closed the event already; that is its business, not a failure here.
-    const DWORD saved = GetLastError();
-    SetEvent(event);
-    SetLastError(saved);
-  }
+  return event;
+}
+
+void SetCompletionEvent(HANDLE event) {
+  if (event == nullptr) return;
+  // The caller may have closed the event already (handles are never reused); that is its
+  // business, not a failure here.
+  const DWORD saved = GetLastError();
+  SetEvent(event);
+  SetLastError(saved);
+}
+
+void PublishCompletion(OVERLAPPED* ov, DWORD error, DWORD count) {
+  SetCompletionEvent(StoreCompletionResult(ov, error, count));
 }
 
 }  // namespace qv::comm

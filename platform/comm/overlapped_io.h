@@ -13,5 +13,10 @@ namespace qv::comm {
 void MarkPending(OVERLAPPED* ov);
 // Stores the result, wakes result waiters and sets the record's event.
 void PublishCompletion(OVERLAPPED* ov, DWORD error, DWORD count);
+// The same in two steps: the result (GetOverlappedResult sees it at once) and the record's event,
+// returned to be set with SetCompletionEvent, perhaps a moment later. The event is taken before
+// the result is stored: once it is, the caller may free the record.
+HANDLE StoreCompletionResult(OVERLAPPED* ov, DWORD error, DWORD count);
+void SetCompletionEvent(HANDLE event);
 
 }  // namespace qv::comm

@@ -290,6 +290,8 @@ LPARAM CQuorvixDlg::OnDeviceChange(UINT eventCode, LPARAM data) {
     return kDeviceChangeDefaultResult;
   }
   const std::string name = PortRecordName(*record);
+  // A port record without a name (a damaged one) names no port to open, close or record.
+  if (name.empty()) return kDeviceChangeDefaultResult;
   // Every port that comes and goes, whether "Open on PNP" acts on it or not.
   qv::capture::Record(arrival ? qv::capture::Kind::kArrival : qv::capture::Kind::kRemoval, name);
   if (!m_PNPaware) return kDeviceChangeDefaultResult;
@@ -300,7 +302,7 @@ LPARAM CQuorvixDlg::OnDeviceChange(UINT eventCode, LPARAM data) {
   std::string text = GetDlgItemText(IDC_PORT).toLocal8Bit().toStdString();
   if (text.size() > qv::comm::kPortNameSize - 1) text.resize(qv::comm::kPortNameSize - 1);
   // The port behind "\\.\NAME" or "/dev/NAME"; a name typed without either does not match.
-  if (hPort != INVALID_HANDLE_VALUE && !name.empty() && qv::comm::RecordNameOfPort(text) == name) {
+  if (hPort != INVALID_HANDLE_VALUE && qv::comm::RecordNameOfPort(text) == name) {
     // A close request of the running connection: closed once, and not inside an open box.
     CloseOnRequest(portSerial_.load());
   }

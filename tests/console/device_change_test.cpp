@@ -241,6 +241,24 @@ TEST_F(DeviceChangeTest, TheRemovalClosesThePortNamedEitherWay) {
   }
 }
 
+// A port record of the header alone, or with an empty name, names no port: Open on PNP opens
+// nothing (no box about a port called "") and stays armed for the next arrival.
+TEST_F(DeviceChangeTest, APortRecordWithoutANameOpensNothing) {
+  Open();
+  Check(IDC_OPENONPNP, true);
+  for (const DWORD size : {DWORD{sizeof(DEV_BROADCAST_HDR)}, DWORD{sizeof(DEV_BROADCAST_HDR) + 1}}) {
+    std::vector<BYTE> bytes(size, 0);
+    auto* header = reinterpret_cast<DEV_BROADCAST_HDR*>(bytes.data());
+    header->dbch_size = size;
+    header->dbch_devicetype = DBT_DEVTYP_PORT;
+    EXPECT_EQ(Dlg().OnDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(bytes.data())),
+              qv::console::kDeviceChangeDefaultResult);
+    EXPECT_FALSE(IsOpen()) << size;
+  }
+  EXPECT_EQ(boxes_.Count(), 0u);
+  EXPECT_TRUE(Checked(IDC_OPENONPNP));
+}
+
 TEST_F(DeviceChangeTest, AnArrivalThatCannotBeOpenedKeepsOpenOnPnpArmed) {
   Open();
   Check(IDC_OPENONPNP, true);

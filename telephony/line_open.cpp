@@ -119,6 +119,14 @@ void TelephonyLineOpen::Shutdown() {
 }
 
 void TelephonyLineOpen::OpenWithTapi() {
+  // A second search would open a second line over the first, whose line and call would then be
+  // left with the service, and the first call's states would end the second attempt.
+  if (attempt_.pending) {
+    char text[1024];
+    std::snprintf(text, sizeof text, kCallPendingFormat, attempt_.lineName.c_str());
+    host_.LogText(text);
+    return;
+  }
   const std::string portName = qv::comm::WithoutDevicePrefix(host_.PortNameFromCombo());
   // The count is read on each round: a device announced while an error box is up joins the search.
   for (DWORD id = 0; id < lineDeviceCount; ++id) {

@@ -48,6 +48,10 @@ inline constexpr DWORD kMaxLineDevices = 256;
 inline constexpr const char* kCallEndedFormat =
     "The call on TAPI device \"%s\" ended without connecting: its line is closed";
 
+// Logged when "Open with TAPI" is pressed again while the last one's call is still being placed.
+inline constexpr const char* kCallPendingFormat =
+    "A call on TAPI device \"%s\" is still being placed: wait until it connects or ends";
+
 class TelephonyLineOpen {
  public:
   explicit TelephonyLineOpen(LineOpenHost& host);

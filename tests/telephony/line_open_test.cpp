@@ -195,12 +195,17 @@ TEST_F(LineOpenTest, ACallThatEndsWithoutConnectingClosesItsLineAndSaysSo) {
     EXPECT_EQ(host_.log.back(), "The call on TAPI device \"Phone modem\" ended without "
                                 "connecting: its line is closed");
   }
-  // A call that connected keeps its line when it goes idle: the close releases it.
+  // A call that connected keeps its line when it goes idle: the close releases it. A second
+  // press while it is being placed opens no second line over the first.
   Service().makeCallResult = 0;
   TelephonyLineOpen line(host_);
   line.Initialize();
   Calls().clear();
   line.OpenWithTapi();
+  line.OpenWithTapi();
+  EXPECT_EQ(Service().Count("lineOpen"), 1);
+  EXPECT_EQ(host_.log.back(), "A call on TAPI device \"Phone modem\" is still being placed: wait "
+                              "until it connects or ends");
   line.hCall = 0x302;
   Message(0x302, LINE_CALLSTATE, LINECALLSTATE_CONNECTED, 0, 0);
   Message(0x302, LINE_CALLSTATE, LINECALLSTATE_IDLE);

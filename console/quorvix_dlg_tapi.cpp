@@ -1,5 +1,6 @@
 // The console's side of the telephony line service: its registration at start and end, the
 // "Open with TAPI" button, and what a connected call's handle does to the console's port.
+#include "capture/capture_writer.h"
 #include "console/quorvix_dlg.h"
 #include "drivertests/port_handle.h"
 #include "platform/ui/qt/qt_ui.h"
@@ -15,6 +16,8 @@ class ConsoleLineHost : public qv::telephony::LineOpenHost {
   HWND BoxOwner() override { return qv::ui::ToHwnd(&dlg_); }
   bool PortIsOpen() override { return hPort != INVALID_HANDLE_VALUE; }
   void OpenCallPort(HANDLE port) override {
+    // A running capture shows the call's port opened, as it shows a port opened by name.
+    qv::capture::Record(qv::capture::Kind::kOpen, dlg_.PortNameFromCombo());
     hPort = port;
     dlg_.PortOpened(1);
   }

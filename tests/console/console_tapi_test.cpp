@@ -1,7 +1,11 @@
 // "Open with TAPI" in the console with the real line service on the virtual phone, and the
 // console on a machine without the service.
 #include <QComboBox>
+#include <fstream>
+#include <iterator>
+#include <string>
 
+#include "capture/capture_writer.h"
 #include "console/log_view.h"
 #include "drivertests/port_handle.h"
 #include "engine/comm.h"
@@ -49,6 +53,11 @@ TEST_F(ConsoleTapiTest, OpenWithTapiOnThePhoneOpensThePortAsIfByNameAndCloseRele
   EXPECT_NE(Dlg().Telephony()->hLineApp, 0u);
   EXPECT_TRUE(Dlg().GetDlgItem(IDC_OPENTAPI)->isEnabled());
 
+  // A running capture records the call's port opened and closed.
+  const std::string capturePath = ::testing::TempDir() + "tapi_capture.txt";
+  std::string captureError;
+  ASSERT_TRUE(qv::capture::LineCapture().StartFile(capturePath, "", "", &captureError))
+      << captureError;
   OpenWithTapi("\\\\.\\vphone0");
   ASSERT_TRUE(WaitUntil([] { return hPort != INVALID_HANDLE_VALUE; })) << LogText().toStdString();
   EXPECT_TRUE(Logged("Trying to open TAPI device \"QUELM Virtual Phone (vphone0)\""));
@@ -89,6 +98,11 @@ TEST_F(ConsoleTapiTest, OpenWithTapiOnThePhoneOpensThePortAsIfByNameAndCloseRele
   EXPECT_EQ(lineGetID(line, 0, 0, LINECALLSELECT_LINE, Record(words), "comm"),
             LINEERR_INVALLINEHANDLE);
   EXPECT_EQ(boxes_.Count(), 0u);
+  qv::capture::LineCapture().Stop();
+  std::ifstream captured(capturePath);
+  const std::string text((std::istreambuf_iterator<char>(captured)), {});
+  EXPECT_NE(text.find(" OPEN 0 || \\\\.\\vphone0\n"), std::string::npos) << text;
+  EXPECT_LT(text.find(" OPEN "), text.find(" CLOSE ")) << text;
 
   // Again, after the close.
   OpenWithTapi("\\\\.\\vphone0");

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_port.h"
 #include "bench/rounds.h"
 #include "capture/capture_format.h"
 #include "capture/capture_writer.h"
@@ -49,27 +50,6 @@ int Sink(const BYTE* data, DWORD count) {
   return 1;
 }
 
-HANDLE OpenPort(const std::string& path) {
-  const HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-  if (port == INVALID_HANDLE_VALUE) {
-    std::fprintf(stderr, "cannot open %s\n", path.c_str());
-    std::exit(1);
-  }
-  DCB dcb{};
-  GetCommState(port, &dcb);
-  dcb.BaudRate = 115200;
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  dcb.fBinary = 1;
-  dcb.fOutX = dcb.fInX = 0;
-  dcb.fOutxCtsFlow = 0;
-  dcb.fRtsControl = RTS_CONTROL_ENABLE;
-  SetCommState(port, &dcb);
-  return port;
-}
-
 // One flood of `total` bytes; blocks are written while at most `window` of them are on their
 // way back.
 qv::bench::Round Flood(const std::string& path, std::uint64_t total, DWORD block) {
@@ -77,7 +57,7 @@ qv::bench::Round Flood(const std::string& path, std::uint64_t total, DWORD block
   std::vector<BYTE> buffer(block);
   received = 0;
   receivedWrong = 0;
-  const HANDLE port = OpenPort(path);
+  const HANDLE port = qv::bench::OpenBenchPort(path);
   if (!StartComm(port, Sink)) std::exit(1);
   const double cpu = qv::bench::ProcessCpuSeconds();
   const auto start = Clock::now();

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_port.h"
 #include "bench/rounds.h"
 #include "platform/comm/comm_api.h"
 #include "platform/sync/event.h"
@@ -118,29 +119,10 @@ double PlainRead(std::size_t total) {
   return total / s;
 }
 
-HANDLE OpenPort(const std::string& path) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OVERLAPPED, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    std::fprintf(stderr, "cannot open %s: %lu\n", path.c_str(),
-                 static_cast<unsigned long>(GetLastError()));
-    std::exit(2);
-  }
-  // As the engine runs a port: 115200 8N1, its time-outs and queues.
-  DCB dcb;
-  GetCommState(h, &dcb);
-  dcb.BaudRate = 115200;
-  SetCommState(h, &dcb);
-  COMMTIMEOUTS t{250, 0, 1000, 0, 0};
-  SetCommTimeouts(h, &t);
-  SetupComm(h, 4096, 4096);
-  return h;
-}
-
 // The engine's write thread: one overlapped write at a time, waiting on its event.
 double CoreWrite(std::size_t total) {
   Pty pty;
-  HANDLE h = OpenPort(pty.slave);
+  HANDLE h = qv::bench::OpenBenchPort(pty.slave);
   std::thread far([&] { Drain(pty.master, total); });
   std::vector<char> block(kBlock, 'c');
   OVERLAPPED ov{};
@@ -165,7 +147,7 @@ double CoreWrite(std::size_t total) {
 // The engine's read thread: one overlapped read of 4096 bytes at a time.
 double CoreRead(std::size_t total) {
   Pty pty;
-  HANDLE h = OpenPort(pty.slave);
+  HANDLE h = qv::bench::OpenBenchPort(pty.slave);
   std::thread far([&] { Feed(pty.master, total); });
   std::vector<char> block(kBlock);
   OVERLAPPED ov{};

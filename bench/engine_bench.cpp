@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_port.h"
 #include "bench/rounds.h"
 #include "engine/comm.h"
 #include "platform/comm/comm_api.h"
@@ -134,29 +135,10 @@ double PlainRate(const std::string& path, int blocks, std::size_t size, int wind
   return static_cast<double>(total) / seconds;
 }
 
-HANDLE OpenPort(const std::string& path) {
-  const HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-  if (port == INVALID_HANDLE_VALUE) {
-    std::fprintf(stderr, "cannot open %s\n", path.c_str());
-    std::exit(1);
-  }
-  DCB dcb{};
-  GetCommState(port, &dcb);
-  dcb.BaudRate = 115200;
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  SetCommState(port, &dcb);
-  COMMTIMEOUTS timeouts{250, 0, 1000, 0, 0};
-  SetCommTimeouts(port, &timeouts);
-  return port;
-}
-
 // For reference: the port calls alone on one thread (overlapped write, then reads until the
 // block is back), which is what the engine adds its two threads to.
 double PortCallsRate(const std::string& path, int blocks, std::size_t size) {
-  const HANDLE port = OpenPort(path);
+  const HANDLE port = qv::bench::OpenBenchPort(path);
   OVERLAPPED wo{}, ro{};
   wo.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   ro.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
@@ -184,7 +166,7 @@ double PortCallsRate(const std::string& path, int blocks, std::size_t size) {
 // The engine: WriteCommBuffer each block once fewer than `window` blocks are out; the receive
 // callback counts what comes back.
 double EngineRate(const std::string& path, int blocks, std::size_t size, int window) {
-  const HANDLE port = OpenPort(path);
+  const HANDLE port = qv::bench::OpenBenchPort(path);
   SetCommBlockSize(static_cast<DWORD>(size));
   const HANDLE progress = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   std::atomic<std::size_t> received{0};

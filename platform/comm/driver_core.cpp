@@ -17,14 +17,14 @@ constexpr auto kFlushRecheck = std::chrono::milliseconds(5);
 
 // The events of overlapped requests completed under mu_, waiting for the thread's outermost Lock
 // to let go of it. Their results are already in their records.
-thread_local std::vector<HANDLE> tlsHeldEvents;
+thread_local std::vector<DeferredEvent> tlsHeldEvents;
 thread_local int tlsLockDepth = 0;
 
 void PublishHeldCompletions() {
   if (tlsHeldEvents.empty()) return;
-  std::vector<HANDLE> due;
+  std::vector<DeferredEvent> due;
   due.swap(tlsHeldEvents);
-  for (const HANDLE event : due) SetCompletionEvent(event);
+  SetDeferredEvents(due);
   due.clear();
   if (tlsHeldEvents.empty()) tlsHeldEvents.swap(due);  // keeps the capacity for the next
 }
@@ -170,6 +170,14 @@ DWORD DriverCore::FinishSubmitLocked(Lock& lock, const RequestPtr& r, DWORD* cou
     done_.wait(lock.held(), [&] { return r->done; });
   }
   if (!r->done) return ERROR_IO_PENDING;
+  // Completed by another thread while this one had let go of mu_ (reading or writing the line),
+  // that thread may not have set the event yet: this call does, before it returns, so that a
+  // request that returned done has its event set, and that set cannot come after the caller's
+  // next request on the record.
+  DeferredEvent taken;
+  if (r->ov != nullptr && TakeOverDeferredEvent(r->ov->hEvent, &taken)) {
+    tlsHeldEvents.push_back(taken);
+  }
   if (count != nullptr) *count = r->result;
   return r->error;
 }
@@ -185,11 +193,10 @@ void DriverCore::CompleteLocked(const RequestPtr& r, DWORD error, DWORD count) {
   if (r->ov != nullptr) {
     // The result is in the record at once, so whoever looks at it after this (a flush that
     // returned, a status that shows the queue empty) finds it; only the event waits for mu_.
-    const HANDLE event = StoreCompletionResult(r->ov, error, count);
     if (tlsLockDepth > 0) {
-      tlsHeldEvents.push_back(event);
+      tlsHeldEvents.push_back(StoreCompletionResultDeferred(r->ov, error, count));
     } else {
-      SetCompletionEvent(event);
+      PublishCompletion(r->ov, error, count);
     }
   } else {
     // A blocking caller woken now finds every request completed before its own signalled.

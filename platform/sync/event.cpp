@@ -42,6 +42,17 @@ DWORD WaitForHandles(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD mil
   return WaitForObjects(objects, waitAll != FALSE, milliseconds, includeMessageQueue);
 }
 
+bool SignalEvent(HANDLE event, PendingWakes& wakes) {
+  auto object = LookupHandleAs<Event>(event);
+  if (!object) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  std::lock_guard guard(WaitLock());
+  object->SignalLocked(wakes);
+  return true;
+}
+
 }  // namespace qv::sync
 
 using namespace qv::sync;

@@ -83,6 +83,10 @@ class Waitable : public KernelObject {
   std::vector<Waiter*> waiters_;
 };
 
+// SetEvent in two steps: the event is signalled now, its waiters are woken by `wakes` once the
+// caller let go of its own locks. False (with ERROR_INVALID_HANDLE) if `event` is not an event.
+bool SignalEvent(HANDLE event, PendingWakes& wakes);
+
 // Handle table: handles are never reused, so a stale handle fails with ERROR_INVALID_HANDLE.
 HANDLE RegisterHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);

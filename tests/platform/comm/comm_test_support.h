@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -48,6 +49,19 @@ struct Overlapped {
   Overlapped() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
   ~Overlapped() { CloseHandle(ov.hEvent); }
   bool Signalled(DWORD ms) { return WaitForSingleObject(ov.hEvent, ms) == WAIT_OBJECT_0; }
+};
+
+// The records of a fixture's requests, kept until the fixture goes, after its TearDown closed the
+// port. A request still pending when a test's body ends (an assertion that returned early, or a
+// write the driver still counts in the kernel's queue after its echo came back) is completed by
+// the close into a record that still exists: a record on the body's stack would be gone by then,
+// and the close's result would land in whatever frame took its place.
+class Records {
+ public:
+  Overlapped& New() { return records_.emplace_back(); }
+
+ private:
+  std::deque<Overlapped> records_;
 };
 
 // Points the per-user settings at a fresh temporary folder for the test's lifetime.

@@ -58,7 +58,7 @@ class Conformance : public ::testing::TestWithParam<Kind> {
   std::string ReadEcho(std::size_t n) {
     SetTimeouts(0, 0, 3000, 0, 0);
     std::string buffer(n, '\0');
-    Overlapped r;
+    Overlapped& r = records_.New();
     DWORD got = 0;
     if (!ReadFile(port_, buffer.data(), static_cast<DWORD>(n), &got, &r.ov)) {
       EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
@@ -71,6 +71,7 @@ class Conformance : public ::testing::TestWithParam<Kind> {
 
   std::unique_ptr<FarEnd> far_;
   HANDLE port_ = INVALID_HANDLE_VALUE;
+  Records records_;
 };
 
 // The seven COMMTIMEOUTS combinations on a blocking handle: a read with nothing to read returns
@@ -126,7 +127,8 @@ TEST_P(Conformance, OverlappedReadAndWriteCompleteThroughTheirEvents) {
   HANDLE h = Open(true);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   SetTimeouts(0, 0, 0, 0, 0);
-  Overlapped r, w;
+  Overlapped& r = records_.New();
+  Overlapped& w = records_.New();
   char buffer[8] = {};
   DWORD n = 99;
   EXPECT_FALSE(ReadFile(h, buffer, 5, &n, &r.ov));
@@ -151,7 +153,7 @@ TEST_P(Conformance, PurgeTxAbortEndsHeldWriteAndNextWriteGoesOut) {
   HANDLE h = Open(true);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   far_->Hold(h);
-  Overlapped held;
+  Overlapped& held = records_.New();
   DWORD n = 0;
   ASSERT_FALSE(WriteFile(h, "first", 5, &n, &held.ov));
   ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
@@ -168,7 +170,7 @@ TEST_P(Conformance, PurgeTxAbortEndsHeldWriteAndNextWriteGoesOut) {
   EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
 
   far_->Release(h);
-  Overlapped next;
+  Overlapped& next = records_.New();
   if (!WriteFile(h, "second", 6, &n, &next.ov)) {
     ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
   }
@@ -183,7 +185,8 @@ TEST_P(Conformance, CancelIoCancelsOnlyTheCallingThreadsRequests) {
   HANDLE h = Open(true);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   SetTimeouts(0, 0, 0, 0, 0);
-  Overlapped theirs, mine;
+  Overlapped& theirs = records_.New();
+  Overlapped& mine = records_.New();
   char theirBuffer[4] = {}, myBuffer[4] = {};
   std::atomic<int> stage{0};
   std::thread other([&] {
@@ -208,7 +211,7 @@ TEST_P(Conformance, CancelIoCancelsOnlyTheCallingThreadsRequests) {
   EXPECT_FALSE(GetOverlappedResult(h, &theirs.ov, &n, FALSE));
   EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
 
-  Overlapped w;
+  Overlapped& w = records_.New();
   if (!WriteFile(h, "x", 1, &n, &w.ov)) {
     ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
   }
@@ -224,7 +227,8 @@ TEST_P(Conformance, CloseCompletesPendingRequestsThenTheHandleIsGone) {
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   SetTimeouts(0, 0, 0, 0, 0);
   far_->Hold(h);
-  Overlapped r, w;
+  Overlapped& r = records_.New();
+  Overlapped& w = records_.New();
   char buffer[16];
   DWORD n = 0;
   ASSERT_FALSE(ReadFile(h, buffer, sizeof buffer, &n, &r.ov));
@@ -293,7 +297,7 @@ TEST_P(Conformance, XoffFromFarEndHoldsOutputUntilXon) {
   PtyFarEnd::SetOutX(h);
   far_->SendXoff();
   std::this_thread::sleep_for(Ms(100));
-  Overlapped w;
+  Overlapped& w = records_.New();
   DWORD n = 0;
   ASSERT_FALSE(WriteFile(h, "held", 4, &n, &w.ov));
   ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
@@ -346,7 +350,8 @@ TEST_P(Conformance, HeldOutputIsReportedAndTxEmptyWaitsUntilItLeft) {
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   far_->Hold(h);
   ASSERT_TRUE(SetCommMask(h, EV_TXEMPTY));
-  Overlapped e, w;
+  Overlapped& e = records_.New();
+  Overlapped& w = records_.New();
   DWORD mask = 0, n = 0;
   ASSERT_FALSE(WaitCommEvent(h, &mask, &e.ov));
   ASSERT_FALSE(WriteFile(h, "held", 4, &n, &w.ov));
@@ -373,13 +378,13 @@ TEST_P(Conformance, EventWaitEndsWhenTheMaskChanges) {
   HANDLE h = Open(true);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   ASSERT_TRUE(SetCommMask(h, EV_ERR));
-  Overlapped e;
+  Overlapped& e = records_.New();
   DWORD mask = 0xFFFF;
   ASSERT_FALSE(WaitCommEvent(h, &mask, &e.ov));
   ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
   EXPECT_FALSE(e.Signalled(50));
   DWORD second = 0;
-  Overlapped e2;
+  Overlapped& e2 = records_.New();
   EXPECT_FALSE(WaitCommEvent(h, &second, &e2.ov));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   ASSERT_TRUE(SetCommMask(h, EV_ERR | EV_RXCHAR));
@@ -390,7 +395,7 @@ TEST_P(Conformance, EventWaitEndsWhenTheMaskChanges) {
 
   // EV_RXCHAR when the echo arrives.
   ASSERT_FALSE(WaitCommEvent(h, &mask, &e.ov));
-  Overlapped w;
+  Overlapped& w = records_.New();
   if (!WriteFile(h, "z", 1, &n, &w.ov)) {
     ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
   }
@@ -402,7 +407,7 @@ TEST_P(Conformance, EventWaitEndsWhenTheMaskChanges) {
 TEST_P(Conformance, ClearCommErrorCountsQueuedInput) {
   HANDLE h = Open(true);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  Overlapped w;
+  Overlapped& w = records_.New();
   DWORD n = 0;
   if (!WriteFile(h, "abcdef", 6, &n, &w.ov)) {
     ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);

@@ -29,6 +29,7 @@ class PosixLineTest : public ::testing::Test {
   }
   PtyPair pty_;
   HANDLE port_ = INVALID_HANDLE_VALUE;
+  Records records_;
 };
 
 TEST_F(PosixLineTest, LargeTransfersArriveWholeAndInOrderBothWays) {
@@ -37,7 +38,7 @@ TEST_F(PosixLineTest, LargeTransfersArriveWholeAndInOrderBothWays) {
   for (auto& c : data) c = static_cast<char>(random());
 
   // Out: the kernel takes the bytes in pieces; the write completes when all went in.
-  Overlapped w;
+  Overlapped& w = records_.New();
   DWORD n = 0;
   std::string received;
   std::thread reader([&] { received = pty_.Receive(data.size(), Ms(10000)); });
@@ -61,8 +62,8 @@ TEST_F(PosixLineTest, LargeTransfersArriveWholeAndInOrderBothWays) {
   std::string got;
   std::vector<char> buffer(4096);
   const auto end = SteadyClock::now() + Ms(10000);
+  Overlapped& r = records_.New();
   while (got.size() < data.size() && SteadyClock::now() < end) {
-    Overlapped r;
     if (!ReadFile(port_, buffer.data(), 4096, &n, &r.ov)) {
       ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
       ASSERT_TRUE(r.Signalled(3000));
@@ -106,7 +107,7 @@ TEST_F(PosixLineTest, PseudoTerminalLacksModemLines) {
 TEST_F(PosixLineTest, HangUpFailsPendingRequestsWithoutSpinning) {
   COMMTIMEOUTS t{0, 0, 0, 0, 0};
   ASSERT_TRUE(SetCommTimeouts(port_, &t));
-  Overlapped r;
+  Overlapped& r = records_.New();
   char c;
   DWORD n = 0;
   ASSERT_FALSE(ReadFile(port_, &c, 1, &n, &r.ov));
@@ -127,7 +128,8 @@ TEST_F(PosixLineTest, IdlePortWithPendingRequestsCostsNoCpu) {
   COMMTIMEOUTS t{0, 0, 0, 0, 0};
   ASSERT_TRUE(SetCommTimeouts(port_, &t));
   ASSERT_TRUE(SetCommMask(port_, EV_ERR));
-  Overlapped r, e;
+  Overlapped& r = records_.New();
+  Overlapped& e = records_.New();
   char c;
   DWORD n = 0, mask = 0;
   ASSERT_FALSE(ReadFile(port_, &c, 1, &n, &r.ov));

@@ -119,6 +119,7 @@ class VirtualLine : public ::testing::Test {
   }
 
   HANDLE port_ = INVALID_HANDLE_VALUE;
+  Records records_;
 };
 
 TEST_F(VirtualLine, LoopbackPlugWiresRtsToCtsAndDtrToDsrAndDcd) {
@@ -136,7 +137,7 @@ TEST_F(VirtualLine, LoopbackPlugWiresRtsToCtsAndDtrToDsrAndDcd) {
 
   // The far end's lines can be overridden by a test, and CTS changes raise EV_CTS.
   ASSERT_TRUE(SetCommMask(port_, EV_CTS));
-  Overlapped e;
+  Overlapped& e = records_.New();
   DWORD mask = 0;
   ASSERT_FALSE(WaitCommEvent(port_, &mask, &e.ov));
   ASSERT_TRUE(SetFarEndLines("vloop0", {false, std::nullopt, std::nullopt, true}));
@@ -160,7 +161,7 @@ TEST_F(VirtualLine, DeviceSeesOpenLinesRateAndBreakAndBreakHoldsOutput) {
 
   ASSERT_TRUE(SetCommBreak(port_));
   EXPECT_TRUE(WaitUntil([&] { return log.Has("break on"); }));
-  Overlapped w;
+  Overlapped& w = records_.New();
   DWORD n = 0;
   ASSERT_FALSE(WriteFile(port_, "ab", 2, &n, &w.ov));
   ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
@@ -180,7 +181,7 @@ TEST_F(VirtualLine, DeviceSeesOpenLinesRateAndBreakAndBreakHoldsOutput) {
 TEST_F(VirtualLine, InjectedFrameAndOverrunCompleteEvErrAndClearCommErrorReturns0x0A) {
   Open();
   ASSERT_TRUE(SetCommMask(port_, EV_ERR));
-  Overlapped e;
+  Overlapped& e = records_.New();
   DWORD mask = 0;
   ASSERT_FALSE(WaitCommEvent(port_, &mask, &e.ov));
   ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
@@ -212,7 +213,7 @@ TEST_F(VirtualLine, AbortOnErrorFailsIoUntilTheErrorIsCleared) {
   Open();
   SetDcb([](DCB& d) { d.fAbortOnError = 1; });
   Timeouts(0, 0, 0);
-  Overlapped r;
+  Overlapped& r = records_.New();
   char c;
   DWORD n = 0;
   ASSERT_FALSE(ReadFile(port_, &c, 1, &n, &r.ov));
@@ -225,7 +226,7 @@ TEST_F(VirtualLine, AbortOnErrorFailsIoUntilTheErrorIsCleared) {
   DWORD errors = 0;
   ASSERT_TRUE(ClearCommError(port_, &errors, nullptr));
   EXPECT_EQ(errors, DWORD{CE_FRAME});
-  Overlapped w;
+  Overlapped& w = records_.New();
   if (!WriteFile(port_, "x", 1, &n, &w.ov)) {
     EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
   }
@@ -265,7 +266,7 @@ TEST_F(VirtualLine, WritesArePacedAtTheBaudRate) {
     d.StopBits = ONESTOPBIT;
   });
   std::string block(4096, 'c');
-  Overlapped w;
+  Overlapped& w = records_.New();
   DWORD n = 0;
   const auto start = SteadyClock::now();
   ASSERT_FALSE(WriteFile(port_, block.data(), 4096, &n, &w.ov));
@@ -278,7 +279,7 @@ TEST_F(VirtualLine, InputBeyondTheDriverQueueIsLostAsRxOver) {
   Open();
   ASSERT_TRUE(SetupComm(port_, 16, 16));
   SetDcb([](DCB& d) { d.BaudRate = 115200; });
-  Overlapped w;
+  Overlapped& w = records_.New();
   DWORD n = 0;
   std::string bytes(32, 'q');
   ASSERT_FALSE(WriteFile(port_, bytes.data(), 32, &n, &w.ov));
@@ -305,7 +306,7 @@ TEST_F(VirtualLine, DsrOutputFlowHoldsAndDsrSensitivityDrops) {
   SetDcb([](DCB& d) { d.fOutxDsrFlow = 1; });
   ASSERT_TRUE(SetFarEndLines("vloop0", {std::nullopt, false, std::nullopt, std::nullopt}));
   ASSERT_TRUE(ModemBecomes(MS_DSR_ON, 0));
-  Overlapped w;
+  Overlapped& w = records_.New();
   DWORD n = 0;
   ASSERT_FALSE(WriteFile(port_, "abc", 3, &n, &w.ov));
   EXPECT_FALSE(w.Signalled(150));
@@ -327,7 +328,7 @@ TEST_F(VirtualLine, DsrOutputFlowHoldsAndDsrSensitivityDrops) {
 
   ASSERT_TRUE(SetFarEndLines("vloop0", {}));
   ASSERT_TRUE(ModemBecomes(MS_DSR_ON, MS_DSR_ON));
-  Overlapped w2;
+  Overlapped& w2 = records_.New();
   if (!WriteFile(port_, "def", 3, &n, &w2.ov)) {
     EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
   }
@@ -344,7 +345,7 @@ TEST_F(VirtualLine, UnplugFailsRequestsAndRefusesOpenUntilPluggedAgain) {
   });
   Open();
   Timeouts(0, 0, 0);
-  Overlapped r;
+  Overlapped& r = records_.New();
   char c;
   DWORD n = 0;
   ASSERT_FALSE(ReadFile(port_, &c, 1, &n, &r.ov));
@@ -383,7 +384,8 @@ TEST_F(VirtualLine, ResponseDelayHoldsBackTheEcho) {
   Open();
   ASSERT_TRUE(SetResponseDelay("vloop0", 300));
   Timeouts(0, 0, 2000);
-  Overlapped w, r;
+  Overlapped& w = records_.New();
+  Overlapped& r = records_.New();
   char c = 0;
   DWORD n = 0;
   const auto start = SteadyClock::now();

@@ -350,6 +350,10 @@ void DriverCore::ReadLineLocked(Lock& lock) {
       return;
     }
     if (n == 0) break;
+    // What arrives now was answered to bytes sent before it: the writes whose bytes the kernel
+    // no longer holds complete first, so that an echo is never seen before the write it answers
+    // (the next look at the kernel's queue may be up to 20 ms away).
+    if (kernelOutBytes_ > 0) AdvanceWritesLocked(Clock::now());
     // Bytes read before a purge of the input are part of what it dropped.
     if (purges == inputPurges_) {
       // The room was measured before the read; a request cancelled meanwhile does not turn the

@@ -38,13 +38,13 @@ class Conformance : public ::testing::TestWithParam<Kind> {
     if (port_ != INVALID_HANDLE_VALUE) CloseHandle(port_);
   }
 
-  HANDLE Open(bool overlapped) {
+  HANDLE Open(bool overlapped, DWORD baud = 115200) {
     port_ = CreateFileA(far_->PortName().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                         OPEN_EXISTING, overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
     EXPECT_NE(port_, INVALID_HANDLE_VALUE) << "error " << GetLastError();
     DCB dcb;
     EXPECT_TRUE(GetCommState(port_, &dcb));
-    dcb.BaudRate = 115200;
+    dcb.BaudRate = baud;
     EXPECT_TRUE(SetCommState(port_, &dcb));
     return port_;
   }
@@ -326,12 +326,8 @@ TEST_P(Conformance, WriteTimeoutOnHeldOutputCompletesWithPartialCount) {
 // line by then (a tty's kernel queue holds the rest).
 TEST_P(Conformance, WriteTimeoutOnASlowLineCompletesWithTheBytesThatLeft) {
   if (!far_->Paced()) GTEST_SKIP() << "a pseudo-terminal takes every byte at once";
-  HANDLE h = Open(false);
+  HANDLE h = Open(false, 1200);  // 120 bytes a second
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  DCB dcb;
-  ASSERT_TRUE(GetCommState(h, &dcb));
-  dcb.BaudRate = 1200;  // 120 bytes a second
-  ASSERT_TRUE(SetCommState(h, &dcb));
   SetTimeouts(0, 0, 0, 0, 100);
   const std::string data(64, 'w');
   DWORD n = 0;
@@ -409,12 +405,8 @@ TEST_P(Conformance, EventWaitEndsWhenTheMaskChanges) {
 // EV_RXCHAR, in the order of the line.
 TEST_P(Conformance, AWriteIsDoneBeforeItsEchoIsSeen) {
   if (!far_->Paced()) GTEST_SKIP() << "a pseudo-terminal takes every byte at once";
-  HANDLE h = Open(true);
+  HANDLE h = Open(true, 1200);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  DCB dcb;
-  ASSERT_TRUE(GetCommState(h, &dcb));
-  dcb.BaudRate = 1200;
-  ASSERT_TRUE(SetCommState(h, &dcb));
   ASSERT_TRUE(SetCommMask(h, EV_TXEMPTY | EV_RXCHAR));
   Overlapped& e = records_.New();
   Overlapped& w = records_.New();

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 
+#include "capture/capture_writer.h"
 #include "drivertests/port_handle.h"
 #include "drivertests/port_path.h"
 #include "platform/comm/port_names.h"
@@ -23,6 +24,8 @@ namespace {
 constexpr const char* kConsoleModule = "quor_vixDlg";
 // The timers' resolution while the UI thread waits.
 constexpr auto kTimerSlice = std::chrono::milliseconds(10);
+// How often a running capture looks at the modem lines: as often as the console's states panel.
+constexpr auto kModemLook = std::chrono::milliseconds(100);
 
 struct WorkerStart {
   CliHost* host;
@@ -189,6 +192,29 @@ void CliHost::RunDueTimers() {
   }
 }
 
+// The driver tells a change of the input lines only to a wait for it, and the engine's read
+// thread waits for errors alone: a running capture gets the lines as the console's states panel
+// sees them, by looking, from the open of each port on.
+void CliHost::WatchModemLines() {
+  const HANDLE port = hPort;
+  if (port == INVALID_HANDLE_VALUE || !qv::capture::LineCapture().Running()) {
+    modemPort_ = INVALID_HANDLE_VALUE;
+    return;
+  }
+  const auto now = Clock::now();
+  if (port == modemPort_ && now < nextModemLook_) return;
+  if (port != modemPort_) lastModem_.reset();
+  modemPort_ = port;
+  nextModemLook_ = now + kModemLook;
+  const DWORD error = GetLastError();
+  DWORD status = 0;
+  if (GetCommModemStatus(port, &status) && status != lastModem_) {
+    lastModem_ = status;
+    qv::drivertests::RecordModemStatus(status);
+  }
+  SetLastError(error);
+}
+
 void CliHost::LogText(const char* text) {
   if (!settings_.verbose) return;
   std::lock_guard hold(outputLock_);
@@ -283,6 +309,7 @@ DWORD CliHost::Wait(HANDLE handle, DWORD milliseconds) {
     const unsigned request = closeRequest_.exchange(0);
     if (request != 0 && request == serial_.load() && PortOpen()) OpenCloseOnUi();
     RunDueTimers();
+    WatchModemLines();
     auto slice = kTimerSlice;
     if (milliseconds != INFINITE) {
       const auto spent =

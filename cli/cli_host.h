@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,7 @@ class CliHost : public qv::drivertests::TestHost,
   void PortOpenedOnUi(int start);
   void CheckDriverBaud(DWORD requested, const DCB& actual);
   void RunDueTimers();
+  void WatchModemLines();
 
   HostSettings settings_;
   std::atomic<DWORD> speed_;
@@ -145,6 +147,10 @@ class CliHost : public qv::drivertests::TestHost,
   std::map<WPARAM, Timer> timers_;
   std::mutex outputLock_;
   std::vector<HANDLE> workers_;  // UI thread
+  // The modem lines a running capture last got, for the handle then in hPort (UI thread).
+  HANDLE modemPort_ = INVALID_HANDLE_VALUE;
+  std::optional<DWORD> lastModem_;
+  Clock::time_point nextModemLook_;
   qv::drivertests::BlockEchoShared echo_;
   qv::ui::MessageBoxProvider* previousBoxes_ = nullptr;
 };

@@ -69,6 +69,15 @@ void RecordLineSettings(HANDLE port) {
   SetLastError(error);
 }
 
+void RecordModemStatus(DWORD status) {
+  if (!qv::capture::LineCapture().Running()) return;
+  char text[64];
+  std::snprintf(text, sizeof text, "CTS=%d DSR=%d RING=%d DCD=%d", (status & MS_CTS_ON) ? 1 : 0,
+                (status & MS_DSR_ON) ? 1 : 0, (status & MS_RING_ON) ? 1 : 0,
+                (status & MS_RLSD_ON) ? 1 : 0);
+  qv::capture::Record(qv::capture::Kind::kModem, text);
+}
+
 std::string OpenErrorText(DWORD code, const char* operation) {
   const std::string reason = qv::sync::SystemErrorText(code);
   char text[1024];

@@ -44,6 +44,9 @@ DCB ApplySpeed(HANDLE port, DWORD speed, const char* module);
 std::string DescribeLineSettings(const DCB& dcb);
 // A CONFIG event with the settings the driver reads back, when a capture runs.
 void RecordLineSettings(HANDLE port);
+// A MODEM event with the four input lines of GetCommModemStatus, "CTS=1 DSR=1 RING=0 DCD=0",
+// when a capture runs.
+void RecordModemStatus(DWORD status);
 
 // The end of the console's connection: the engine's threads first, then the handle in hPort,
 // which becomes INVALID_HANDLE_VALUE.

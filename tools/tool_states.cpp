@@ -286,7 +286,8 @@ void CToolStates::OnPollTimer() {
   const bool haveStatus = GetCommModemStatus(hPort, &status) != 0;
   if (haveStatus != signalsEnabled_) EnableSignals(haveStatus);
   if (haveStatus && lastModemStatus_ != status) {
-    RecordModemStatus(status);
+    // A running capture gets each change the poll sees.
+    qv::drivertests::RecordModemStatus(status);
     ShowStatus(status);
   }
 
@@ -314,16 +315,6 @@ void CToolStates::OnPollTimer() {
   ShowCounters();
   ShowReceivedCount();
   Recolour();
-}
-
-// A running capture gets each change the poll sees, as the four input lines.
-void CToolStates::RecordModemStatus(DWORD status) {
-  if (!qv::capture::LineCapture().Running()) return;
-  char text[64];
-  std::snprintf(text, sizeof text, "CTS=%d DSR=%d RING=%d DCD=%d", (status & MS_CTS_ON) ? 1 : 0,
-                (status & MS_DSR_ON) ? 1 : 0, (status & MS_RING_ON) ? 1 : 0,
-                (status & MS_RLSD_ON) ? 1 : 0);
-  qv::capture::Record(qv::capture::Kind::kModem, text);
 }
 
 void CToolStates::ShowStatus(DWORD status) {

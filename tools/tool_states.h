@@ -73,7 +73,6 @@ class CToolStates : public CToolPanel {
   bool TakeQueueSize(int id, qv::engine::SharedWord<DWORD>& size);
   void OnPollTimer();
   void ShowStatus(DWORD status);
-  void RecordModemStatus(DWORD status);
   void SetAlert(DWORD bit, bool on);
   void ShowCounters();
   void ShowReceivedCount();

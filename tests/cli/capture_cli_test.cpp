@@ -174,6 +174,9 @@ TEST_F(CaptureCliTest, ARunsCaptureHoldsEveryTestsBytesInOrderWithTheirSourceAnd
   ASSERT_GE(marks.size(), 6u);
   EXPECT_EQ(marks[0], "OPEN vloop0");
   EXPECT_EQ(marks[1], "CONFIG 115200 8N1 flow=none");
+  // The input lines of the port as it opened: the loop-back plug wires RTS to CTS, DTR to DSR
+  // and DCD.
+  EXPECT_NE(std::find(marks.begin(), marks.end(), "MODEM CTS=1 DSR=1 RING=0 DCD=1"), marks.end());
   EXPECT_NE(std::find(marks.begin(), marks.end(), "VERDICT echo PASS"), marks.end());
   EXPECT_NE(std::find(marks.begin(), marks.end(), "VERDICT setconfig PASS"), marks.end());
   EXPECT_EQ(marks.back().rfind("STOP events=", 0), 0u) << marks.back();

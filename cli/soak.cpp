@@ -182,6 +182,16 @@ void Begin(Soak& s, int slot, const std::string& what, DWORD boundMs) {
   }
 }
 
+// A bound known only once the operation is under way, counted from now; never shorter than the
+// one it began with.
+void ExtendBound(Soak& s, int slot, DWORD boundMs) {
+  Slot& t = *s.slots[std::size_t(slot)];
+  std::lock_guard lock(t.mu);
+  const Clock::duration until =
+      Clock::now() - t.start + std::chrono::milliseconds(boundMs);
+  t.bound = std::max(t.bound, until);
+}
+
 void End(Soak& s, int slot, const char* kind, DWORD code) {
   Slot& t = *s.slots[std::size_t(slot)];
   {
@@ -296,6 +306,10 @@ class Writer {
     s_->pendingTx += static_cast<long long>(w.bytes.size());
     w.issued =
         Code(WriteFile(s_->handle.load(), w.bytes.data(), DWORD(w.bytes.size()), nullptr, &w.ov));
+    // The bound taken at Begin knew only the writes counted by then: one that another thread
+    // issued meanwhile can be queued ahead of this one. Every write queued ahead now counts in
+    // pendingTx (each counts its bytes before it is issued, and until it completes).
+    ExtendBound(*s_, t_, MsFor(*s_, s_->pendingTx.load()) + kMarginMs);
   }
   // The write's end: waits for it (polling the event when `poll`), books it.
   DWORD Complete(Write& w, bool poll) {

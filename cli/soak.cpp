@@ -187,8 +187,7 @@ void Begin(Soak& s, int slot, const std::string& what, DWORD boundMs) {
 void ExtendBound(Soak& s, int slot, DWORD boundMs) {
   Slot& t = *s.slots[std::size_t(slot)];
   std::lock_guard lock(t.mu);
-  const Clock::duration until =
-      Clock::now() - t.start + std::chrono::milliseconds(boundMs);
+  const Clock::duration until = Clock::now() - t.start + std::chrono::milliseconds(boundMs);
   t.bound = std::max(t.bound, until);
 }
 

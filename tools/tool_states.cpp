@@ -6,7 +6,6 @@
 #include <QSignalBlocker>
 #include <cstdio>
 
-#include "capture/capture_writer.h"
 #include "drivertests/port_handle.h"
 #include "drivertests/port_path.h"
 #include "engine/comm.h"
